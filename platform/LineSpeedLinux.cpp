@@ -1,0 +1,27 @@
+// Kept apart from the termios users: <asm/termbits.h> and <termios.h> cannot share a unit.
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+#include "platform/SerialDevice.h"
+
+namespace plat {
+
+bool SetLineSpeed(int fd, int baud) {
+  struct termios2 tio {};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+  tio.c_cflag &= ~CBAUD;
+  tio.c_cflag |= BOTHER;
+  tio.c_cflag &= ~(CBAUD << IBSHIFT);
+  tio.c_cflag |= BOTHER << IBSHIFT;
+  tio.c_ispeed = static_cast<speed_t>(baud);
+  tio.c_ospeed = static_cast<speed_t>(baud);
+  return ioctl(fd, TCSETS2, &tio) == 0;
+}
+
+int GetLineSpeed(int fd) {
+  struct termios2 tio {};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
+  return static_cast<int>(tio.c_ospeed);
+}
+
+}  // namespace plat

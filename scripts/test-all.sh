@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Every test: builds and runs the suites in the dev preset, then the unit and end-to-end suites
+# under AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+for preset in dev asan tsan; do
+  echo "==== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
