@@ -1,0 +1,27 @@
+#include "transport/PortList.h"
+
+#include <strings.h>
+#include <algorithm>
+
+#include "platform/ComRegistry.h"
+#include "platform/SerialDevice.h"
+
+void ListSerialPorts(std::vector<std::string>& list) {
+  list.clear();
+  std::vector<std::string> scratch;
+  for (const plat::TPortEntry& entry : plat::ListPortEntries()) scratch.push_back(entry.Name);
+  std::sort(scratch.begin(), scratch.end(), [](const std::string& a, const std::string& b) {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+  });
+  list = std::move(scratch);
+}
+
+bool ProbeSerialPort(const std::string& name) {
+  if (name.size() < 4) return false;
+  int number = plat::PortNumberOf(name);
+  if (number <= 0) return false;
+  std::string path = plat::DevicePathOf(number);
+  if (path.empty()) return false;
+  plat::TSerialDevice device;
+  return device.Open(path);
+}
