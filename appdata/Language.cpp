@@ -1,0 +1,3 @@
+#include "appdata/Language.h"
+
+std::atomic<bool> IsRussian{false};
