@@ -1,0 +1,113 @@
+#include "device/Line.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+std::uint8_t Garble(std::uint8_t byte) {
+  return static_cast<std::uint8_t>(((byte << 3) | (byte >> 5)) ^ 0xA7);
+}
+
+void TLine::Expect(int baud, bool oddParity) {
+  expectedBaud_ = baud;
+  expectedOdd_ = oddParity;
+}
+
+bool TLine::SettingsMatch() const {
+  return pty_.Speed() == expectedBaud_ && pty_.OddParity() == expectedOdd_;
+}
+
+double TLine::ByteMs() const {
+  int speed = pty_.Speed();
+  if (speed <= 0) speed = expectedBaud_;
+  return 10000.0 / speed;  // 10 bits a byte
+}
+
+void TLine::ReadAvailable() {
+  std::uint8_t buffer[4096];
+  ssize_t n = ::read(pty_.MasterFd(), buffer, sizeof buffer);
+  if (n <= 0) return;
+  const bool match = SettingsMatch();
+  const auto now = Clock::now();
+  const auto byteTime = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double, std::milli>(ByteMs()));
+  if (inClock_ < now) inClock_ = now;
+  for (ssize_t i = 0; i < n; ++i) {
+    std::uint8_t b = match ? buffer[i] : Garble(buffer[i]);
+    if (timing_) inClock_ += byteTime;
+    inbox_.emplace_back(timing_ ? inClock_ : now, b);
+  }
+  received_ += static_cast<std::uint64_t>(n);
+}
+
+Bytes TLine::TakeArrived() {
+  Bytes arrived;
+  const auto now = Clock::now();
+  while (!inbox_.empty() && inbox_.front().first <= now) {
+    arrived.push_back(inbox_.front().second);
+    inbox_.pop_front();
+  }
+  return arrived;
+}
+
+void TLine::Send(const Bytes& bytes) {
+  const bool match = SettingsMatch();
+  for (std::uint8_t b : bytes) {
+    if (outbox_.size() >= kOutboxLimit) outbox_.pop_front();  // nobody listens: the line loses it
+    outbox_.push_back(match ? b : Garble(b));
+  }
+}
+
+void TLine::Send(const char* text) {
+  Send(Bytes(text, text + std::strlen(text)));
+}
+
+bool TLine::WantsWrite() const {
+  return !outbox_.empty() && (!timing_ || outReady_ <= Clock::now());
+}
+
+void TLine::WriteDue() {
+  if (outbox_.empty()) return;
+  std::size_t count = outbox_.size();
+  const auto now = Clock::now();
+  auto byteTime = std::chrono::duration<double, std::milli>(ByteMs());
+  if (timing_) {
+    if (outReady_ > now) return;
+    if (now - outReady_ > std::chrono::milliseconds(20)) outReady_ = now;  // the line was idle
+    auto elapsed = std::chrono::duration<double, std::milli>(now - outReady_);
+    count = std::min<std::size_t>(count, 1 + static_cast<std::size_t>(elapsed / byteTime));
+  }
+  std::uint8_t chunk[4096];
+  count = std::min(count, sizeof chunk);
+  std::copy_n(outbox_.begin(), count, chunk);
+  ssize_t n = ::write(pty_.MasterFd(), chunk, count);
+  if (n <= 0) return;  // the terminal is full: try again when it has room
+  outbox_.erase(outbox_.begin(), outbox_.begin() + n);
+  if (timing_)
+    outReady_ += std::chrono::duration_cast<Clock::duration>(byteTime * static_cast<double>(n));
+}
+
+int TLine::NextTimeoutMs() const {
+  const auto now = Clock::now();
+  auto until = [&](Clock::time_point t) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count();
+    return ms < 0 ? 0 : static_cast<int>(ms) + 1;
+  };
+  int timeout = -1;
+  if (!inbox_.empty()) timeout = until(inbox_.front().first);
+  if (timing_ && !outbox_.empty()) {
+    int out = until(outReady_);
+    timeout = timeout < 0 ? out : std::min(timeout, out);
+  }
+  return timeout;
+}
+
+void TLine::DropInput() {
+  inbox_.clear();
+}
+
+}  // namespace sim

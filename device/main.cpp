@@ -1,0 +1,166 @@
+// zv8810-sim: plays a ZV-8810 receiver on a pseudo-terminal until SIGTERM or SIGINT.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/Line.h"
+#include "device/Scheduler.h"
+#include "device/SimDevice.h"
+#include "platform/ComRegistry.h"
+#include "platform/Pty.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: zv8810-sim [--protocol nmea|zorp] [--baud N] [--link PATH] [--com COMn]\n"
+    "                  [--timing] [--stream MS] [--state firmware|bootloader]\n"
+    "                  [--fault NAME[=VALUE]]...\n"
+    "\n"
+    "Plays a ZV-8810 receiver on a pseudo-terminal. The first line on standard output is\n"
+    "'ready PATH', PATH being the device a program opens. SIGUSR1 power-cycles the receiver\n"
+    "(it comes up in its bootloader); SIGTERM or SIGINT ends the simulator.\n"
+    "\n"
+    "  --protocol P   working firmware protocol, nmea (default) or zorp\n"
+    "  --baud N       working firmware bit rate (default 115200)\n"
+    "  --link PATH    also make a symbolic link PATH to the device\n"
+    "  --com COMn     register the device as COMn for the updater's port list\n"
+    "  --timing       bytes take their real time on the line (10 bits a byte)\n"
+    "  --stream MS    period of the firmware's own output (default 1000, 0 for none)\n"
+    "  --state S      start in the working firmware (default) or the bootloader\n"
+    "  --fault F      inject a fault; one of:\n";
+
+int Usage(const std::string& error) {
+  std::fprintf(stderr, "zv8810-sim: %s\n\n%s%s", error.c_str(), kUsage, sim::FaultHelp());
+  return 64;
+}
+
+bool ParseInt(const char* text, int& value) {
+  char* end = nullptr;
+  long parsed = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || parsed < 0 || parsed > 100000000) return false;
+  value = static_cast<int>(parsed);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim::TSimOptions options;
+  std::string link;
+  int comNumber = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    if (arg == "--help" || arg == "-h") {
+      std::printf("%s%s", kUsage, sim::FaultHelp());
+      return 0;
+    } else if (arg == "--timing") {
+      options.Timing = true;
+    } else if (arg == "--protocol") {
+      const char* v = value();
+      std::string p = v ? v : "";
+      for (char& c : p) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (p != "nmea" && p != "zorp") return Usage("--protocol takes nmea or zorp");
+      options.Zorp = p == "zorp";
+    } else if (arg == "--baud") {
+      const char* v = value();
+      if (!v || !ParseInt(v, options.Baud) || options.Baud == 0)
+        return Usage("--baud takes a bit rate");
+    } else if (arg == "--stream") {
+      const char* v = value();
+      if (!v || !ParseInt(v, options.StreamPeriodMs)) return Usage("--stream takes milliseconds");
+    } else if (arg == "--link") {
+      const char* v = value();
+      if (!v) return Usage("--link takes a path");
+      link = v;
+    } else if (arg == "--com") {
+      const char* v = value();
+      comNumber = v ? plat::PortNumberOf(v) : 0;
+      if (comNumber <= 0) return Usage("--com takes a name such as COM7");
+    } else if (arg == "--state") {
+      const char* v = value();
+      std::string s = v ? v : "";
+      if (s != "firmware" && s != "bootloader")
+        return Usage("--state takes firmware or bootloader");
+      options.StartInBootloader = s == "bootloader";
+    } else if (arg == "--fault") {
+      const char* v = value();
+      std::string error;
+      if (!v) return Usage("--fault takes a name");
+      if (!sim::ApplyFault(v, options.Faults, error)) return Usage(error);
+    } else {
+      return Usage("unknown option " + arg);
+    }
+  }
+
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGHUP);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+
+  plat::TPty pty;
+  if (!pty.Open()) {
+    std::fprintf(stderr, "zv8810-sim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+    return 1;
+  }
+  if (!link.empty()) {
+    ::unlink(link.c_str());
+    if (::symlink(pty.DevicePath().c_str(), link.c_str()) != 0) {
+      std::fprintf(stderr, "zv8810-sim: cannot make the link %s: %s\n", link.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+  if (comNumber > 0 && !plat::AddAlias(comNumber, pty.DevicePath())) {
+    std::fprintf(stderr, "zv8810-sim: cannot register COM%d in %s\n", comNumber,
+                 plat::AliasFolder().c_str());
+    return 1;
+  }
+  std::printf("ready %s\n", pty.DevicePath().c_str());
+  std::fflush(stdout);
+
+  sim::TScheduler scheduler;
+  sim::TLine line(pty, options.Timing);
+  sim::TSimDevice device(options, line, scheduler);
+  device.Start();
+
+  bool running = true;
+  while (running) {
+    int timeout = scheduler.NextTimeoutMs();
+    int lineTimeout = line.NextTimeoutMs();
+    if (lineTimeout >= 0 && (timeout < 0 || lineTimeout < timeout)) timeout = lineTimeout;
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {pty.MasterFd(), 0, 0}};
+    if (line.WantsRead()) fds[1].events |= POLLIN;
+    if (line.WantsWrite()) fds[1].events |= POLLOUT;
+    if (::poll(fds, 2, timeout) < 0 && errno != EINTR) break;
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info{};
+      if (::read(signalFd, &info, sizeof info) == sizeof info) {
+        if (info.ssi_signo == SIGUSR1)
+          device.PowerCycle();
+        else
+          running = false;
+      }
+    }
+    if (fds[1].revents & POLLIN) line.ReadAvailable();
+    sim::Bytes arrived = line.TakeArrived();
+    if (!arrived.empty()) device.Receive(arrived);
+    scheduler.RunDue();
+    if (line.WantsWrite()) line.WriteDue();
+  }
+
+  if (comNumber > 0) plat::RemoveAlias(comNumber);
+  if (!link.empty()) ::unlink(link.c_str());
+  return 0;
+}
