@@ -1,0 +1,7 @@
+#pragma once
+
+#include "cli/LogPrinter.h"
+#include "cli/Options.h"
+
+int RunProbe(const TCliOptions& options, TLogPrinter& printer);
+int RunPorts();

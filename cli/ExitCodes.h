@@ -1,0 +1,16 @@
+#pragma once
+
+// Exit statuses of zv8810-fwu.
+enum TExitCode : int {
+  ExitSuccess = 0,
+  ExitNothingAchieved = 1,  // the job ran and achieved nothing (result code 0)
+  ExitConnect = 2,          // result codes 2 to 5 of the programming thread
+  ExitResident = 3,
+  ExitErase = 4,
+  ExitWrite = 5,
+  ExitNoAnswer = 6,    // the receiver did not answer in its working protocol
+  ExitOpenFailed = 7,  // the port could not be opened
+  ExitUsage = 64,
+  ExitNoInput = 66,  // the system file is missing or unreadable
+  ExitInterrupted = 130,
+};

@@ -1,0 +1,33 @@
+// Prints the log lines as the window's log list holds them. On a terminal the current line is
+// rewritten in place as its status changes; otherwise each line is printed once, complete.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "programmer/ProgressLog.h"
+
+class TLogPrinter {
+ public:
+  TLogPrinter(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+  ~TLogPrinter() { Finish(); }
+
+  // A report under the log list's rule (replace or append).
+  void Show(const TProgressInfo& info);
+  // A line of its own.
+  void Append(const std::string& line);
+  // Ends the current line (a message or the end of the job follows).
+  void Finish();
+  // Prints a message after the log; CR separators become line breaks.
+  void Message(const std::string& text);
+
+ private:
+  void Changed(TProgressLog::TChange change);
+
+  std::mutex lock_;
+  std::FILE* out_;
+  bool terminal_;
+  TProgressLog log_;
+  bool pending_ = false;  // the last line is not printed (or not ended) yet
+};

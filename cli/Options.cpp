@@ -1,0 +1,162 @@
+#include "cli/Options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+struct TCommandInfo {
+  const char* name;
+  TCommand command;
+  const char* options;  // the options it takes, as "|--a|--b|"
+};
+
+const TCommandInfo kCommands[] = {
+    {"probe", TCommand::Probe, "|--port|--baud|--protocol|--restart|--lang|--trace|"},
+    {"versions", TCommand::Versions, "|--port|--reset|--baud|--protocol|--lang|--trace|"},
+    {"program", TCommand::Program, "|--port|--reset|--baud|--protocol|--file|--lang|--trace|"},
+    {"describe", TCommand::Describe, "|--lang|"},
+    {"ports", TCommand::Ports, "||"},
+    {"help", TCommand::Help, "||"},
+};
+
+}  // namespace
+
+const char* UsageText() {
+  return "usage:\n"
+         "  zv8810-fwu probe    --port PORT [--baud N] [--protocol nmea|zorp] [--restart] "
+         "[--lang en|ru]\n"
+         "  zv8810-fwu versions --port PORT [--reset auto|manual] [--baud N] "
+         "[--protocol nmea|zorp] [--lang en|ru]\n"
+         "  zv8810-fwu program  --port PORT [--reset auto|manual] [--baud N] "
+         "[--protocol nmea|zorp] --file FILE [--lang en|ru]\n"
+         "  zv8810-fwu describe FILE [--lang en|ru]\n"
+         "  zv8810-fwu ports\n"
+         "\n"
+         "PORT is a COM name (COM7) or a device path (/dev/ttyUSB0). Defaults: --baud 115200,\n"
+         "--protocol nmea, --reset auto, --lang en. --trace prints every byte in and out (hex,\n"
+         "with times) on standard error.\n";
+}
+
+bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& error) {
+  if (argc < 2) {
+    error = "no command given";
+    return false;
+  }
+  std::string name = Lower(argv[1]);
+  if (name == "--help" || name == "-h") name = "help";
+  const TCommandInfo* info = nullptr;
+  for (const TCommandInfo& c : kCommands)
+    if (name == c.name) info = &c;
+  if (info == nullptr) {
+    error = "unknown command '" + std::string(argv[1]) + "'";
+    return false;
+  }
+  options.Command = info->command;
+  std::vector<std::string> positional;
+  for (int i = 2; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      options.Command = TCommand::Help;
+      return true;
+    }
+    if (arg.rfind("--", 0) != 0) {
+      positional.push_back(arg);
+      continue;
+    }
+    std::string key = arg, value;
+    bool inlineValue = false;
+    if (auto eq = arg.find('='); eq != std::string::npos) {
+      key = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      inlineValue = true;
+    }
+    if (std::string(info->options).find("|" + key + "|") == std::string::npos) {
+      error = "option " + key + " is not known to '" + info->name + "'";
+      return false;
+    }
+    bool isSwitch = key == "--restart" || key == "--trace";
+    if (isSwitch) {
+      if (inlineValue) {
+        error = "option " + key + " takes no value";
+        return false;
+      }
+      (key == "--restart" ? options.Restart : options.Trace) = true;
+      continue;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= argc) {
+        error = "option " + key + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+    }
+    std::string lower = Lower(value);
+    if (key == "--port") {
+      if (value.empty()) {
+        error = "--port needs a COM name (COM7) or a device path";
+        return false;
+      }
+      options.Port = value;
+    } else if (key == "--baud") {
+      char* end = nullptr;
+      long baud = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || baud <= 0 || baud > 10000000) {
+        error = "--baud needs a bit rate such as 115200";
+        return false;
+      }
+      options.Baud = static_cast<int>(baud);
+    } else if (key == "--protocol") {
+      if (lower != "nmea" && lower != "zorp") {
+        error = "--protocol takes nmea or zorp";
+        return false;
+      }
+      options.Protocol = lower == "nmea" ? "NMEA" : "ZORP";
+    } else if (key == "--reset") {
+      if (lower != "auto" && lower != "manual") {
+        error = "--reset takes auto or manual";
+        return false;
+      }
+      options.ResetAuto = lower == "auto";
+    } else if (key == "--lang") {
+      if (lower != "en" && lower != "ru") {
+        error = "--lang takes en or ru";
+        return false;
+      }
+      options.Russian = lower == "ru";
+    } else if (key == "--file") {
+      options.File = value;
+    }
+  }
+  if (options.Command == TCommand::Describe) {
+    if (positional.size() != 1) {
+      error = "describe needs exactly one system file";
+      return false;
+    }
+    options.File = positional[0];
+    return true;
+  }
+  if (!positional.empty()) {
+    error = "unexpected argument '" + positional[0] + "'";
+    return false;
+  }
+  bool needsPort = options.Command == TCommand::Probe || options.Command == TCommand::Versions ||
+                   options.Command == TCommand::Program;
+  if (needsPort && options.Port.empty()) {
+    error = std::string(info->name) + " needs --port COMn or --port /dev/...";
+    return false;
+  }
+  if (options.Command == TCommand::Program && options.File.empty()) {
+    error = "program needs --file FILE (the system file to write)";
+    return false;
+  }
+  return true;
+}

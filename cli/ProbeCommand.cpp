@@ -1,0 +1,121 @@
+// probe: the receiver session alone, as the window's "Auto" reset starts a job.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "appdata/Language.h"
+#include "cli/Commands.h"
+#include "cli/ExitCodes.h"
+#include "cli/Interrupt.h"
+#include "cli/PortArgument.h"
+#include "receiver/NavReceiverExU.h"
+
+namespace {
+
+constexpr int SessionTimeoutMs = 1500;
+constexpr int RestartPauseMs = 500;
+constexpr int RestartAnswerMs = 1500;
+
+// The session's notifications arrive on its threads; the command waits for them here.
+struct TVerdict {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool connected = false;
+  bool noAnswer = false;
+  bool logChanged = false;
+
+  void Note(bool TVerdict::*flag) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      this->*flag = true;
+    }
+    changed.notify_all();
+  }
+  void Connected(TNavReceiver*) { Note(&TVerdict::connected); }
+  void NoAnswer(TNavReceiver*) { Note(&TVerdict::noAnswer); }
+  void LogAdded(TNavReceiver*) { Note(&TVerdict::logChanged); }
+  void RestartAnswer(const std::uint8_t*, int, const std::string&) {}
+};
+
+// Prints the session log lines not shown yet.
+void PrintNewLines(TNavReceiver& session, std::size_t& shown, TLogPrinter& printer) {
+  std::vector<std::string> lines = session.Log();
+  for (; shown < lines.size(); ++shown) printer.Append(lines[shown]);
+}
+
+}  // namespace
+
+int RunProbe(const TCliOptions& options, TLogPrinter& printer) {
+  TResolvedPort port;
+  std::string error;
+  int exitCode = 0;
+  if (!ResolvePort(options.Port, port, error, exitCode)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return exitCode;
+  }
+  const std::uint8_t protocol = options.Protocol == "ZORP" ? ProtocolZorp : ProtocolNmea;
+
+  TVerdict verdict;
+  TNavReceiver session;  // declared after the verdict: its threads end before the verdict goes
+  session.SetTimeout(SessionTimeoutMs);
+  session.OnConnected.Bind<&TVerdict::Connected>(&verdict);
+  session.OnNoAnswer.Bind<&TVerdict::NoAnswer>(&verdict);
+  session.OnLog.Bind<&TVerdict::LogAdded>(&verdict);
+  std::size_t shown = 0;
+
+  session.Connect(port.Number, options.Baud, protocol);
+  if (!session.Opened()) {
+    PrintNewLines(session, shown, printer);
+    printer.Finish();
+    std::fprintf(stderr, "%s\n", OpenFailureMessage(port, session.Port().LastOpenError()).c_str());
+    return ExitOpenFailed;
+  }
+
+  {
+    std::unique_lock<std::mutex> lock(verdict.lock);
+    while (!verdict.connected && !verdict.noAnswer && !Interrupted()) {
+      verdict.changed.wait_for(lock, std::chrono::milliseconds(100));
+      lock.unlock();
+      PrintNewLines(session, shown, printer);
+      lock.lock();
+    }
+  }
+  PrintNewLines(session, shown, printer);
+  if (Interrupted()) return ExitInterrupted;
+  bool connected;
+  {
+    std::lock_guard<std::mutex> lock(verdict.lock);
+    connected = verdict.connected;
+  }
+  if (!connected) {
+    printer.Finish();
+    std::fprintf(stderr, "%s\n", Tr("Приемник не отвечает!", "Receiver not answer!"));
+    return ExitNoAnswer;
+  }
+  if (!options.Restart) {
+    printer.Message(std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
+                    options.Protocol + ", " + std::to_string(options.Baud) + " bit/s, " +
+                    port.Name);
+    return ExitSuccess;
+  }
+
+  // The restart as the connect stage sends it: a pause, the awaited text armed, the command.
+  std::this_thread::sleep_for(std::chrono::milliseconds(RestartPauseMs));
+  TPortIO& line = session.Port();
+  line.ExpectAnswer("Restart");
+  line.OnAnswer.Bind<&TVerdict::RestartAnswer>(&verdict);
+  session.Restart(true);
+  bool acknowledged = line.AnswerEvent.Wait(RestartAnswerMs);
+  PrintNewLines(session, shown, printer);
+  if (Interrupted()) return ExitInterrupted;
+  if (!acknowledged) {
+    printer.Finish();
+    std::fprintf(stderr, "%s\n",
+                 Tr("ошибка (нет подтверждения перезапуска)", "Error: no restart acknowledgement"));
+    return ExitConnect;
+  }
+  printer.Message(Tr("Приемник перезапущен в загрузчик", "Receiver restarted into its bootloader"));
+  return ExitSuccess;
+}
