@@ -5,3 +5,4 @@
 
 int RunProbe(const TCliOptions& options, TLogPrinter& printer);
 int RunPorts();
+int RunDescribe(const TCliOptions& options);

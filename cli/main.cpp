@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
       return RunProbe(options, printer);
     case TCommand::Ports:
       return RunPorts();
+    case TCommand::Describe:
+      return RunDescribe(options);
     default:
       std::fprintf(stderr, "zv8810-fwu: this command is not available in this build yet\n");
       return ExitUsage;

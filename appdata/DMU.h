@@ -1,0 +1,71 @@
+// The data module: settings, the system file and resident image in memory with their sums, the
+// description block of a system file, and the texts of result codes. No Qt in here.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "appdata/Language.h"
+
+struct TSets {
+  std::string ComPort;
+  std::string ComRate = "115200";
+  std::string Protocol = "NMEA";
+  std::string SystemFile;
+  std::int32_t ResetType = 1;  // 0 Auto, 1 Manual
+  std::int32_t Lang = 0;       // 0 English, 1 Russian
+};
+
+extern TSets Sets;
+extern std::string ExePath;  // the executable's directory with its trailing separator
+extern std::string IniName;  // the executable's name with ".ini"
+
+// The images the programming thread sends, replaced by each load.
+extern std::vector<std::uint8_t> SystemImage;  // 8-byte header (size, sum) + the file
+extern std::uint32_t SystemSize;
+extern std::uint32_t SystemSum;
+extern std::uint32_t SystemImageSum;
+extern std::vector<std::uint8_t> ResidentImage;
+extern std::uint32_t ResidentSize;
+extern std::uint32_t ResidentSum;
+
+constexpr int DescriptionBlockSize = 93;
+constexpr const char* DescriptionMarker = "=== Device ID";
+
+// The settings file could not be written at start-up: an unexpected failure.
+class TSettingsWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TDM {
+ public:
+  // Fixes ExePath and IniName from the running executable.
+  TDM();
+  // For tests: the settings live in folder (with its trailing separator) under iniName.
+  TDM(std::string folder, std::string iniName);
+
+  std::string SettingsPath() const { return ExePath + IniName; }
+  // Fills Sets and IsRussian; creates or repairs the file. Throws TSettingsWriteError when the
+  // file must be written and cannot be.
+  void LoadSettings();
+  // Writes Sets into the file; shows "Settings file not saved!" on failure.
+  bool SaveSettings();
+
+  bool LoadSystemFile(const std::string& path);
+  bool LoadResident();
+  std::string GetFileDescription(const std::string& path) const;
+  std::string ResultText(std::int32_t code) const;
+};
+
+// The program's start-up of the data module: settings read, an unwritable file reported through
+// the general handler and start-up going on with the values in memory.
+void CreateDataModule(TDM& dm);
+
+std::string FormatBuildDate(const std::string& text);
+int MonthNumber(const std::string& text);
+// Index of the first byte of Text in bytes (one forward pass that never steps back), or -1.
+std::int32_t FindText(const std::uint8_t* bytes, std::size_t count, const std::string& text);
+std::uint32_t ByteSum(const std::uint8_t* bytes, std::size_t count);

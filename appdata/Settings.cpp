@@ -1,0 +1,184 @@
+// The settings file: Key=Value lines without sections, beside the executable.
+//
+// "ResetType" and "Lang" accept a decimal integer: optional blanks around it, an optional sign,
+// then digits, within the 32-bit range ("1", " 1 ", "+1", "-3"). Anything else ("", "1x", "0x1",
+// "1.0") is a conversion error.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <strings.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "appdata/DMU.h"
+#include "appdata/MessageSink.h"
+#include "platform/ExecutablePath.h"
+
+TSets Sets;
+std::string ExePath;
+std::string IniName;
+
+namespace {
+
+using TLines = std::vector<std::string>;
+
+bool ReadLines(const std::string& path, TLines& lines) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream content;
+  content << in.rdbuf();
+  if (in.bad()) return false;
+  lines.clear();
+  std::string text = content.str(), line;
+  std::istringstream split(text);
+  while (std::getline(split, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return true;
+}
+
+// Replaces the file as a whole: a failure leaves the old file as it was.
+bool WriteLines(const std::string& path, const TLines& lines) {
+  std::error_code ec;
+  auto status = std::filesystem::status(path, ec);
+  if (!ec && std::filesystem::exists(status)) {
+    if (!std::filesystem::is_regular_file(status)) return false;
+    if ((status.permissions() & std::filesystem::perms::owner_write) ==
+        std::filesystem::perms::none)
+      return false;  // a read-only settings file stays untouched
+  }
+  std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    for (const std::string& line : lines) out << line << "\r\n";
+    out.flush();
+    if (!out) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The line holding the key: the text before its first "=" equals the key, letter case ignored.
+int FindKey(const TLines& lines, const char* key) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::size_t eq = lines[i].find('=');
+    if (eq != std::string::npos && strcasecmp(lines[i].substr(0, eq).c_str(), key) == 0)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string ValueOf(const TLines& lines, const char* key) {
+  int i = FindKey(lines, key);
+  return i < 0 ? std::string()
+               : lines[static_cast<std::size_t>(i)].substr(
+                     lines[static_cast<std::size_t>(i)].find('=') + 1);
+}
+
+bool ToInteger(const std::string& text, std::int32_t& value) {
+  std::size_t begin = text.find_first_not_of(" \t");
+  std::size_t end = text.find_last_not_of(" \t");
+  if (begin == std::string::npos) return false;
+  std::string digits = text.substr(begin, end - begin + 1);
+  std::size_t first = (digits[0] == '+' || digits[0] == '-') ? 1 : 0;
+  if (first == digits.size()) return false;
+  for (std::size_t i = first; i < digits.size(); ++i)
+    if (digits[i] < '0' || digits[i] > '9') return false;
+  errno = 0;
+  long long parsed = std::strtoll(digits.c_str(), nullptr, 10);
+  if (errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+  value = static_cast<std::int32_t>(parsed);
+  return true;
+}
+
+void SetValue(TLines& lines, const char* key, const std::string& value) {
+  int i = FindKey(lines, key);
+  if (value.empty()) {
+    if (i >= 0) lines.erase(lines.begin() + i);
+    return;
+  }
+  std::string line = std::string(key) + "=" + value;
+  if (i >= 0)
+    lines[static_cast<std::size_t>(i)] = line;
+  else
+    lines.push_back(line);
+}
+
+// Sets the six keys, in this order, to the current values of Sets.
+void ApplyValues(TLines& lines) {
+  SetValue(lines, "ComPort", Sets.ComPort);
+  SetValue(lines, "ComRate", Sets.ComRate);
+  SetValue(lines, "SystemFile", Sets.SystemFile);
+  SetValue(lines, "Protocol", Sets.Protocol);
+  SetValue(lines, "ResetType", std::to_string(Sets.ResetType));
+  SetValue(lines, "Lang", std::to_string(Sets.Lang));
+}
+
+TLines CurrentValues() {
+  TLines lines;
+  ApplyValues(lines);
+  return lines;
+}
+
+}  // namespace
+
+TDM::TDM() {
+  std::filesystem::path exe = plat::ExecutablePath();
+  ExePath = exe.parent_path().string() + "/";
+  IniName = exe.stem().string() + ".ini";
+}
+
+TDM::TDM(std::string folder, std::string iniName) {
+  ExePath = std::move(folder);
+  IniName = std::move(iniName);
+}
+
+void TDM::LoadSettings() {
+  Sets = TSets{};
+  TLines lines;
+  bool complete = false;
+  if (ReadLines(SettingsPath(), lines)) {
+    Sets.ComPort = ValueOf(lines, "ComPort");
+    Sets.ComRate = ValueOf(lines, "ComRate");
+    Sets.SystemFile = ValueOf(lines, "SystemFile");
+    Sets.Protocol = ValueOf(lines, "Protocol");
+    complete = ToInteger(ValueOf(lines, "ResetType"), Sets.ResetType) &&
+               ToInteger(ValueOf(lines, "Lang"), Sets.Lang);
+  }
+  if (!complete && !WriteLines(SettingsPath(), CurrentValues()))
+    throw TSettingsWriteError("the settings file " + SettingsPath() + " cannot be written");
+  IsRussian = Sets.Lang == 1;
+}
+
+bool TDM::SaveSettings() {
+  TLines lines;
+  bool saved = ReadLines(SettingsPath(), lines);
+  if (saved) {
+    ApplyValues(lines);
+    saved = WriteLines(SettingsPath(), lines);
+  }
+  if (!saved) ShowMessage(Tr("Ошибка сохранения настроек!", "Settings file not saved!"));
+  return saved;
+}
+
+void CreateDataModule(TDM& dm) {
+  try {
+    dm.LoadSettings();
+  } catch (const std::exception& failure) {
+    ReportUnexpectedFailure(failure.what());
+  }
+}

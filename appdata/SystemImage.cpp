@@ -1,0 +1,100 @@
+// The system file and the resident image in memory, with their sizes and byte sums.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "appdata/DMU.h"
+#include "appdata/MessageSink.h"
+#include "platform/Resources.h"
+
+std::vector<std::uint8_t> SystemImage;
+std::uint32_t SystemSize = 0;
+std::uint32_t SystemSum = 0;
+std::uint32_t SystemImageSum = 0;
+std::vector<std::uint8_t> ResidentImage;
+std::uint32_t ResidentSize = 0;
+std::uint32_t ResidentSum = 0;
+
+std::uint32_t ByteSum(const std::uint8_t* bytes, std::size_t count) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
+  return sum;
+}
+
+namespace {
+
+// Lead text, the path in double quotes, closing text.
+std::string FileMessage(const char* russianLead, const char* englishLead, const std::string& path,
+                        const char* russianEnd, const char* englishEnd) {
+  return std::string(Tr(russianLead, englishLead)) + "\"" + path + "\"" +
+         Tr(russianEnd, englishEnd);
+}
+
+void PutU32(std::uint8_t* p, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+bool ReadWhole(int fd, std::uint8_t* into, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd, into + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TDM::LoadSystemFile(const std::string& path) {
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
+    ShowMessage(FileMessage("Файл ", "File ", path, " не найден!", " not found!"));
+    return false;
+  }
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    ShowMessage(FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
+    return false;
+  }
+  // An image of 4 GiB or more cannot be described by the 32-bit header: refused, never cut.
+  if (static_cast<std::uint64_t>(info.st_size) > 0xFFFFFFFFull - 8) {
+    ShowMessage(FileMessage(
+        "Файл слишком велик (4 ГиБ или больше): ", "The file is too large (4 GiB or more): ", path,
+        ". Выберите файл системы приемника.", ". Choose the receiver's system file."));
+    return false;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    ShowMessage(FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
+    return false;
+  }
+  const auto size = static_cast<std::uint32_t>(info.st_size);
+  std::vector<std::uint8_t> image(std::size_t{size} + 8);
+  bool read = ReadWhole(fd, image.data() + 8, size);
+  ::close(fd);
+  if (!read) {
+    ShowMessage(FileMessage("Ошибка чтения файла ", "Can`t open ", path, " !", " !"));
+    return false;
+  }
+  const std::uint32_t sum = ByteSum(image.data() + 8, size);
+  PutU32(image.data(), size);
+  PutU32(image.data() + 4, sum);
+  SystemImage = std::move(image);
+  SystemSize = size;
+  SystemSum = sum;
+  SystemImageSum = sum + ByteSum(SystemImage.data(), 8);
+  return true;
+}
+
+bool TDM::LoadResident() {
+  const plat::TResourceEntry* resource = plat::FindResource("BINFILE", "ResidentBin");
+  if (resource == nullptr || resource->Size == 0) return false;
+  ResidentImage.assign(resource->Data, resource->Data + resource->Size);
+  ResidentSize = static_cast<std::uint32_t>(ResidentImage.size());
+  ResidentSum = ByteSum(ResidentImage.data(), ResidentImage.size());
+  return true;
+}

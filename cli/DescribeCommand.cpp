@@ -1,0 +1,33 @@
+// describe: the description text of a system file, as the window's tooltip shows it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "appdata/DMU.h"
+#include "cli/Commands.h"
+#include "cli/ExitCodes.h"
+
+int RunDescribe(const TCliOptions& options) {
+  const std::string& path = options.File;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    std::fprintf(stderr, "%s\"%s\"%s\n", Tr("Файл ", "File "), path.c_str(),
+                 Tr(" не найден!", " not found!"));
+    return ExitNoInput;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "%s\"%s\" !\n", Tr("Ошибка открытия файла ", "Can`t open "), path.c_str());
+    return ExitNoInput;
+  }
+  ::close(fd);
+  TDM dm;
+  std::string text = dm.GetFileDescription(path);
+  std::string printed;
+  for (char c : text)
+    if (c != '\r') printed.push_back(c);
+  std::printf("%s\n", printed.c_str());
+  return ExitSuccess;
+}

@@ -1,0 +1,329 @@
+// The data module: settings file, system file image, description block, result texts.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "appdata/DMU.h"
+#include "appdata/MessageSink.h"
+#include "tests/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRecordingSink : TMessageSink {
+  std::vector<std::string> texts;
+  TMessageAnswer Show(const TMessage& message) override {
+    texts.push_back(message.Text);
+    return TMessageAnswer::Ok;
+  }
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+class DataModule : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder =
+        TempDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    SetMessageSink(&sink);
+    IsRussian = false;
+  }
+  void TearDown() override {
+    SetMessageSink(nullptr);
+    IsRussian = false;
+  }
+  std::string Ini() const { return folder + "ZV8810_FWU.ini"; }
+
+  std::string folder;
+  TRecordingSink sink;
+  TDM dm{"", ""};
+};
+
+// A description block: marker, fields at their offsets, 93 bytes in all.
+std::string Block(const std::string& id, const std::string& v1, const std::string& v2,
+                  const std::string& date, const std::string& time, const std::string& comment) {
+  std::string block(DescriptionBlockSize, '\0');
+  auto put = [&](std::size_t offset, const std::string& text) {
+    block.replace(offset, text.size(), text);
+  };
+  put(0, DescriptionMarker);
+  put(20, id);
+  put(26, v1);
+  put(29, v2);
+  put(32, date);
+  put(44, time);
+  put(53, comment);
+  return block;
+}
+
+}  // namespace
+
+TEST_F(DataModule, FirstStartInAnEmptyFolderWritesTheFourLines) {
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  CreateDataModule(dm);
+  EXPECT_EQ(ReadFile(Ini()), "ComRate=115200\r\nProtocol=NMEA\r\nResetType=1\r\nLang=0\r\n");
+  EXPECT_EQ(Sets.ResetType, 1);
+  EXPECT_FALSE(IsRussian);
+  EXPECT_TRUE(sink.texts.empty());
+}
+
+TEST_F(DataModule, LoadingTable) {
+  struct {
+    const char* name;
+    std::string file;
+    std::string comPort, comRate, protocol;
+    int resetType, lang;
+    bool russian;
+    std::string rewritten;  // empty: the file is left as it was
+  } cases[] = {
+      {"only Lang=1", "Lang=1\r\n", "", "", "", 1, 0, false, "ResetType=1\r\nLang=0\r\n"},
+      {"key case ignored, spaces not trimmed",
+       "comport=COM5\r\nComPort =COM6\r\nResetType=0\r\nLang=1\r\n", "COM5", "", "", 0, 1, true,
+       ""},
+      {"value holding =", "SystemFile=/a=b/c.bin\nProtocol=ZORP\nResetType=0\nLang=0\n", "", "",
+       "ZORP", 0, 0, false, ""},
+      {"Lang=2 is English", "ResetType=1\r\nLang=2\r\n", "", "", "", 1, 2, false, ""},
+      {"signs and blanks", "ResetType= +0 \r\nLang=-1\r\n", "", "", "", 0, -1, false, ""},
+      {"hexadecimal is refused", "ComRate=9600\r\nResetType=0x1\r\nLang=1\r\nFoo=bar\r\n", "",
+       "9600", "", 1, 0, false, "ComRate=9600\r\nResetType=1\r\nLang=0\r\n"},
+      {"binary junk", std::string("\x01\xff=\x00zz\r\nResetType=1\x00", 20), "", "", "", 1, 0,
+       false, "ResetType=1\r\nLang=0\r\n"},
+  };
+  for (auto& c : cases) {
+    WriteFile(Ini(), c.file);
+    dm = TDM(folder, "ZV8810_FWU.ini");
+    dm.LoadSettings();
+    EXPECT_EQ(Sets.ComPort, c.comPort) << c.name;
+    EXPECT_EQ(Sets.ComRate, c.comRate) << c.name;
+    EXPECT_EQ(Sets.Protocol, c.protocol) << c.name;
+    EXPECT_EQ(Sets.ResetType, c.resetType) << c.name;
+    EXPECT_EQ(Sets.Lang, c.lang) << c.name;
+    EXPECT_EQ(bool(IsRussian), c.russian) << c.name;
+    EXPECT_EQ(ReadFile(Ini()), c.rewritten.empty() ? c.file : c.rewritten) << c.name;
+  }
+  // The rewritten "only Lang=1" file loads without error the next time.
+  WriteFile(Ini(), "ResetType=1\r\nLang=0\r\n");
+  dm.LoadSettings();
+  EXPECT_EQ(Sets.ComRate, "");
+  EXPECT_EQ(ReadFile(Ini()), "ResetType=1\r\nLang=0\r\n");
+}
+
+TEST_F(DataModule, UnwritableSettingsAtStartUpAreReportedAndStartUpGoesOn) {
+  fs::create_directories(Ini());  // a directory where the file should be
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  EXPECT_THROW(dm.LoadSettings(), TSettingsWriteError);
+  CreateDataModule(dm);
+  ASSERT_EQ(sink.texts.size(), 1u);
+  EXPECT_NE(sink.texts[0].find("cannot be written"), std::string::npos);
+  EXPECT_EQ(Sets.ComRate, "115200");
+  EXPECT_TRUE(fs::is_directory(Ini()));
+}
+
+TEST_F(DataModule, SavingReplacesRemovesAndKeepsForeignLines) {
+  WriteFile(
+      Ini(),
+      "# comment\r\ncomport=COM1\r\nSystemFile=/old.bin\r\nOther=1\r\nResetType=1\r\nLang=0\r\n");
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  dm.LoadSettings();
+  Sets.ComPort = "COM9";
+  Sets.SystemFile = "";
+  Sets.Protocol = "ZORP";
+  Sets.Lang = 1;
+  EXPECT_TRUE(dm.SaveSettings());
+  EXPECT_EQ(ReadFile(Ini()),
+            "# comment\r\nComPort=COM9\r\nOther=1\r\nResetType=1\r\nLang=1\r\nProtocol=ZORP\r\n");
+  EXPECT_TRUE(sink.texts.empty());
+}
+
+TEST_F(DataModule, SavingFailuresShowTheMessageAndLoseNothing) {
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  WriteFile(Ini(), "Lang=0\r\nResetType=0\r\n");
+  chmod(Ini().c_str(), 0444);
+  EXPECT_FALSE(dm.SaveSettings());
+  EXPECT_EQ(ReadFile(Ini()), "Lang=0\r\nResetType=0\r\n");
+  chmod(Ini().c_str(), 0644);
+  fs::remove(Ini());
+  IsRussian = true;
+  EXPECT_FALSE(dm.SaveSettings());
+  EXPECT_FALSE(fs::exists(Ini())) << "a removed file is not created by a save";
+  EXPECT_EQ(sink.texts,
+            (std::vector<std::string>{"Settings file not saved!", "Ошибка сохранения настроек!"}));
+}
+
+TEST_F(DataModule, SystemFileImageAndSums) {
+  WriteFile(folder + "three.bin", "\x01\x02\x03");
+  ASSERT_TRUE(dm.LoadSystemFile(folder + "three.bin"));
+  EXPECT_EQ(SystemImage, (std::vector<std::uint8_t>{3, 0, 0, 0, 6, 0, 0, 0, 1, 2, 3}));
+  EXPECT_EQ(SystemSize, 3u);
+  EXPECT_EQ(SystemSum, 6u);
+  EXPECT_EQ(SystemImageSum, 15u);
+  WriteFile(folder + "empty.bin", "");
+  ASSERT_TRUE(dm.LoadSystemFile(folder + "empty.bin"));
+  EXPECT_EQ(SystemImage, std::vector<std::uint8_t>(8, 0));
+  EXPECT_EQ(SystemImageSum, 0u);
+  std::string big(300000, '\xFF');
+  WriteFile(folder + "big.bin", big);
+  ASSERT_TRUE(dm.LoadSystemFile(folder + "big.bin"));
+  EXPECT_EQ(SystemSum, 300000u * 255u);
+  EXPECT_TRUE(sink.texts.empty());
+}
+
+TEST_F(DataModule, SystemFileMessagesKeepTheEarlierLoad) {
+  WriteFile(folder + "ok.bin", "\x05");
+  ASSERT_TRUE(dm.LoadSystemFile(folder + "ok.bin"));
+  fs::create_directories(folder + "dir.bin");
+  WriteFile(folder + "locked.bin", "x");
+  chmod((folder + "locked.bin").c_str(), 0);
+  bool root = geteuid() == 0;
+  EXPECT_FALSE(dm.LoadSystemFile(folder + "missing.bin"));
+  EXPECT_FALSE(dm.LoadSystemFile(folder + "dir.bin"));
+  IsRussian = true;
+  EXPECT_FALSE(dm.LoadSystemFile(folder + "missing.bin"));
+  IsRussian = false;
+  if (!root) {
+    EXPECT_FALSE(dm.LoadSystemFile(folder + "locked.bin"));
+  }
+  std::vector<std::string> expected = {
+      "File \"" + folder + "missing.bin\" not found!",
+      "File \"" + folder + "dir.bin\" not found!",
+      "Файл \"" + folder + "missing.bin\" не найден!",
+  };
+  if (!root) expected.push_back("Can`t open \"" + folder + "locked.bin\" !");
+  EXPECT_EQ(sink.texts, expected);
+  EXPECT_EQ(SystemSize, 1u);
+  EXPECT_EQ(SystemSum, 5u);
+}
+
+TEST_F(DataModule, FileOf4GiBIsRefusedNotTruncated) {
+  std::string path = folder + "huge.bin";
+  { std::ofstream(path, std::ios::binary); }
+  fs::resize_file(path, 0x100000000ull);  // sparse: takes no disk
+  EXPECT_FALSE(dm.LoadSystemFile(path));
+  ASSERT_EQ(sink.texts.size(), 1u);
+  EXPECT_NE(sink.texts[0].find("too large (4 GiB or more)"), std::string::npos);
+  fs::remove(path);
+}
+
+TEST_F(DataModule, ResidentResource) {
+  if (dm.LoadResident()) {
+    EXPECT_EQ(ResidentSize, 17504u);
+    EXPECT_EQ(ResidentSum, ByteSum(ResidentImage.data(), ResidentImage.size()));
+  } else {
+    EXPECT_EQ(ResidentSize, 0u) << "without the resource nothing is loaded";
+  }
+}
+
+TEST_F(DataModule, DescriptionTable) {
+  const std::string block = Block("ZV8810", "1", "05", "Nov 26 2009", "14:02:33", "release build");
+  const std::string full =
+      "File: \"f.bin\"\r\nDevice Id: ZV8810\r\nVersion Id: 1.05\r\nDate/Time: Nov 26 2009 "
+      "14:02:33\r\nComment: release build";
+  struct {
+    const char* name;
+    std::string content;
+    std::string text;
+  } cases[] = {
+      {"block at the start", block + "tail", full},
+      {"marker 93 bytes before the end", "xyz" + block, full},
+      {"marker 92 bytes before the end", "xyz" + block.substr(0, 92), "No data"},
+      {"four = in a row", "=" + block, "No data"},
+      {"another byte before the marker", "A" + block, full},
+      {"only seven marker characters", "=== Dev" + std::string(200, 'x'), "No data"},
+      {"many = and no marker", std::string(500, '='), "No data"},
+      {"empty comment", Block("ABC", "2", "1", "Jun 05 2009", "0:1", ""),
+       "File: \"f.bin\"\r\nDevice Id: ABC\r\nVersion Id: 2.1\r\nDate/Time: Jun 05 2009 0:1"},
+      {"full-width fields",
+       Block("ABCDEF", "123", "456", "Sep 17 2009x", "123456789", std::string(30, 'c')),
+       "File: \"f.bin\"\r\nDevice Id: ABCDEF\r\nVersion Id: 123.456\r\nDate/Time: Sep 17 2009x "
+       "123456789\r\nComment: " +
+           std::string(30, 'c')},
+  };
+  for (auto& c : cases) {
+    WriteFile(folder + "f.bin", c.content);
+    EXPECT_EQ(dm.GetFileDescription(folder + "f.bin"), c.text) << c.name;
+  }
+  EXPECT_EQ(dm.GetFileDescription(""), "No data");
+  EXPECT_EQ(dm.GetFileDescription(folder + "missing.bin"), "No data");
+  IsRussian = true;
+  EXPECT_EQ(dm.GetFileDescription(folder), "Нет данных");
+  EXPECT_TRUE(sink.texts.empty());
+}
+
+TEST(BuildDate, MonthsAndDates) {
+  struct {
+    const char* text;
+    int month;
+  } months[] = {{" Feb ", 2}, {"February", 0}, {"DEC", 12}, {"", 0}};
+  for (auto& m : months) EXPECT_EQ(MonthNumber(m.text), m.month) << m.text;
+  struct {
+    const char* text;
+    const char* date;
+  } dates[] = {{"Jun 05 2009", "05/06/09"}, {"Sep 17 2009", "17/09/09"},
+               {"Nov 26 09", "26/11/09"},   {"Nov 6 2009", "06/11/09"},
+               {"Xyz 01 2010", "01/00/10"}, {"Nov  6 2009", "0/11/6 2009"}};
+  for (auto& d : dates) EXPECT_EQ(FormatBuildDate(d.text), d.date) << d.text;
+}
+
+TEST(FindTextSearch, SinglePassWithoutSteppingBack) {
+  auto find = [](const std::string& bytes, const std::string& text) {
+    return FindText(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), text);
+  };
+  EXPECT_EQ(find("x=== Device ID", DescriptionMarker), 1);
+  EXPECT_EQ(find("==== Device ID", DescriptionMarker), -1);
+  EXPECT_EQ(find("ab=== Device IDcd=== Device ID", DescriptionMarker), 2);
+  EXPECT_EQ(find("KuvrKuvreth", "Kuvreth"), -1) << "the K that broke the match is not retried";
+  EXPECT_EQ(find("Kuvr.Kuvreth", "Kuvreth"), 5);
+}
+
+TEST_F(DataModule, ResultTextsInBothLanguages) {
+  struct {
+    std::int32_t code;
+    const char* english;
+    const char* russian;
+  } cases[] = {{0, "Error", "Ошибка"},
+               {1, "Execution is successfully completed", "Выполнение успешно завершено"},
+               {2, "Error at connecting", "Ошибка: Нет ответа загрузчика"},
+               {3, "Error at inicialization", "Ошибка: Ошибка при загрузке резидента"},
+               {4, "Error at flash erasing", "Ошибка: Ошибка стирания flash памяти"},
+               {5, "Error at programming", "Ошибка: Ошибка записи системы"},
+               {6, "Unknown error", "Ошибка: Нет значения"},
+               {-1, "Unknown error", "Ошибка: Нет значения"}};
+  for (auto& c : cases) {
+    IsRussian = false;
+    EXPECT_EQ(dm.ResultText(c.code), c.english);
+    IsRussian = true;
+    EXPECT_EQ(dm.ResultText(c.code), c.russian);
+  }
+}
+
+TEST_F(DataModule, DescribeCommand) {
+  WriteFile(folder + "fw.bin",
+            "head" + Block("ZV8810", "3", "07", "Nov 26 2009", "10:00:00", "demo"));
+  TRunResult r = RunCli({"describe", folder + "fw.bin"});
+  EXPECT_EQ(r.Exit, 0);
+  EXPECT_EQ(r.Out,
+            "File: \"fw.bin\"\nDevice Id: ZV8810\nVersion Id: 3.07\nDate/Time: Nov 26 2009 "
+            "10:00:00\nComment: demo\n");
+  WriteFile(folder + "plain.bin", "nothing here");
+  TRunResult ru = RunCli({"describe", folder + "plain.bin", "--lang", "ru"});
+  EXPECT_EQ(ru.Exit, 0);
+  EXPECT_EQ(ru.Out, "Нет данных\n");
+  TRunResult missing = RunCli({"describe", folder + "missing.bin"});
+  EXPECT_EQ(missing.Exit, 66);
+  EXPECT_EQ(missing.Err, "File \"" + folder + "missing.bin\" not found!\n");
+}
