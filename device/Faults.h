@@ -1,6 +1,9 @@
-// Faults the simulator can be told to show, for tests.
+// Faults the simulator can be told to show, for tests. Faults in the resident's answers come
+// from the device model (the flash controller failing, the UART dropping or changing bytes), not
+// from a second resident.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace sim {
@@ -9,11 +12,53 @@ struct TFaults {
   bool SilentFirmware = false;  // the working firmware answers nothing and streams nothing
   bool NoRestartAck = false;    // restarts without sending "Restart"
   bool NoGreeting = false;      // the bootloader never greets
+  bool ResidentSilent = false;  // the resident's transmitter is dead: it never announces
+  bool EraseFail = false;       // the flash controller fails every erase
+  int EraseRefuse = -1;         // the erase reply arrives as this byte
+  bool EraseSilent = false;     // the erase reply is lost
+  long FrameSilent = -1;        // the reply to this data frame is lost
+  long FrameRefuse = -1;        // the reply to this data frame arrives as FrameRefuseByte
+  int FrameRefuseByte = 0;
+  long ProgramFail = -1;           // programming fails in this data frame ...
+  bool ProgramFailAlways = false;  // ... every time (otherwise once)
+  bool CheckRefuse = false;        // the check word arrives damaged: the resident refuses it
+  bool CheckSilent = false;        // the reply to the check word is lost
+  long FlipOffset = -1;            // bit 0 flips in this byte the resident receives
+  long DropFrame = -1;             // the line drops when this data frame starts arriving
 };
 
 // Applies one --fault NAME[=VALUE]; false with a message when it is not understood.
 bool ApplyFault(const std::string& spec, TFaults& faults, std::string& error);
 // The list for --help.
 const char* FaultHelp();
+
+// Watches the bytes to and from the resident, tells which reply answers what, and applies the
+// faults that live on the line and in the flash controller.
+class TFaultInjector {
+ public:
+  explicit TFaultInjector(const TFaults& faults) : faults_(faults) {}
+
+  void ResidentStarted();
+  // A byte on its way to the resident: returned as it arrives (maybe damaged).
+  std::uint8_t ToResident(std::uint8_t byte);
+  // A byte the resident sends: false when the line loses it; it may be changed.
+  bool FromResident(std::uint8_t& byte);
+  // The flash controller's verdict: true when this operation is to fail.
+  bool FlashFails(bool erase, std::uint32_t address);
+  bool LineDropped() const { return dropped_; }
+
+ private:
+  enum class TPhase { Commands, EraseReply, Frames, FrameReply, CheckWord, CheckReply };
+
+  const TFaults& faults_;
+  TPhase phase_ = TPhase::Commands;
+  std::uint8_t window_[9] = {};
+  std::uint64_t received_ = 0;
+  long frame_ = 0;
+  std::uint32_t inFrame_ = 0;
+  std::uint32_t checkBytes_ = 0;
+  bool programFailed_ = false;
+  bool dropped_ = false;
+};
 
 }  // namespace sim

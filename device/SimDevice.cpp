@@ -4,13 +4,30 @@
 
 namespace sim {
 
-TSimDevice::TSimDevice(const TSimOptions& options, TLine& line, TScheduler& scheduler)
+namespace {
+// Instructions per slice before the event loop gets a turn.
+constexpr std::uint64_t CpuSlice = 500000;
+}  // namespace
+
+TSimDevice::TSimDevice(const TSimOptions& options, TLine& line, TScheduler& scheduler,
+                       TFlash& flash)
     : options_(options),
       line_(line),
       scheduler_(scheduler),
+      flash_(flash),
       firmware_(options.Zorp, options.Faults,
                 TWorkingFirmware::THooks{[this](const Bytes& b) { line_.Send(b); },
-                                         [this] { RestartIntoBootloader(); }}) {}
+                                         [this] { RestartIntoBootloader(); }}),
+      faults_(options.Faults),
+      hardware_(flash, options.Timing,
+                THardware::THooks{[this](std::uint8_t b) {
+                                    if (faults_.FromResident(b)) line_.Send(Bytes{b});
+                                  },
+                                  [this] { cpu_.RequestStop(); },
+                                  [this](bool erase, std::uint32_t address) {
+                                    return faults_.FlashFails(erase, address);
+                                  }}),
+      cpu_(flash, hardware_) {}
 
 void TSimDevice::Start() {
   if (options_.StartInBootloader)
@@ -47,7 +64,7 @@ void TSimDevice::RestartIntoBootloader() {
 void TSimDevice::EnterBootloader() {
   state_ = State::Bootloader;
   line_.Expect(115200, false);
-  greetingAnswered_ = false;
+  hardware_.PowerUp();
   std::fprintf(stderr, "zv8810-sim: bootloader\n");
   Greet(0);
 }
@@ -67,21 +84,76 @@ void TSimDevice::PowerCycle() {
 }
 
 void TSimDevice::Receive(const Bytes& bytes) {
-  switch (state_) {
-    case State::Firmware:
-      firmware_.Receive(bytes);
-      break;
-    case State::Restarting:
-      break;  // a restarting receiver hears nothing
-    case State::Bootloader:
-      for (std::uint8_t b : bytes) {
-        if (!greetingAnswered_ && b == 0xCC) {
-          // The greeting is answered; the upload that follows is the loader's next step.
-          greetingAnswered_ = true;
-          scheduler_.Invalidate();
-          std::fprintf(stderr, "zv8810-sim: greeting answered\n");
+  for (std::uint8_t b : bytes) {
+    switch (state_) {
+      case State::Firmware:
+        firmware_.Receive(Bytes{b});
+        break;
+      case State::Restarting:
+        break;  // a restarting receiver hears nothing
+      case State::Bootloader:
+        if (b == 0xCC) {
+          scheduler_.Invalidate();  // the greeting is answered: no more greetings
+          upload_.Reset();
+          state_ = State::Loading;
         }
-      }
+        break;
+      case State::Loading:
+        BootloaderByte(b);
+        break;
+      case State::Resident:
+        hardware_.Receive(faults_.ToResident(b));
+        break;
+    }
+  }
+  if (state_ == State::Resident) RunCpu();
+}
+
+void TSimDevice::BootloaderByte(std::uint8_t byte) {
+  switch (upload_.Push(byte)) {
+    case TUploadReceiver::TResult::More:
+      break;
+    case TUploadReceiver::TResult::Refused:
+      std::fprintf(stderr, "zv8810-sim: upload refused: %s\n", upload_.RefusalReason());
+      EnterBootloader();  // greets again within a new window
+      break;
+    case TUploadReceiver::TResult::Loaded:
+      StartResident();
+      break;
+  }
+}
+
+void TSimDevice::StartResident() {
+  std::fprintf(stderr, "zv8810-sim: resident of %zu bytes started\n", upload_.Image().size());
+  state_ = State::Resident;
+  hardware_.PowerUp();
+  faults_.ResidentStarted();
+  cpu_.Start(upload_.Image());
+}
+
+void TSimDevice::WakeCpuAt(Clock::time_point when) {
+  const std::uint64_t token = ++wakeToken_;
+  auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+  scheduler_.After(delay < 0 ? 0 : delay, [this, token] {
+    if (token == wakeToken_ && state_ == State::Resident) RunCpu();
+  });
+}
+
+void TSimDevice::RunCpu() {
+  switch (cpu_.Run(CpuSlice)) {
+    case TArmCpu::TStop::Stalled:
+      WakeCpuAt(hardware_.WakeTime());  // or earlier, when bytes arrive
+      break;
+    case TArmCpu::TStop::Budget:
+      WakeCpuAt(Clock::now());  // still busy: go on after the event loop had its turn
+      break;
+    case TArmCpu::TStop::Faulted:
+      std::fprintf(stderr, "zv8810-sim: the processor stopped: %s\n", cpu_.FaultText().c_str());
+      ++wakeToken_;  // dead until a restart
+      break;
+    case TArmCpu::TStop::Reset:
+      std::fprintf(stderr, "zv8810-sim: reset by the resident\n");
+      EnterFirmware();
       break;
   }
 }

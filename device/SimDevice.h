@@ -1,9 +1,15 @@
-// The simulated ZV-8810: its states (working firmware, restarting, bootloader) on one line.
+// The simulated ZV-8810: its states (working firmware, restarting, bootloader, loading, the
+// resident on the emulated processor) on one line.
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "device/ArmCpu.h"
+#include "device/Bootloader.h"
 #include "device/Faults.h"
+#include "device/Flash.h"
+#include "device/Hardware.h"
 #include "device/Line.h"
 #include "device/Scheduler.h"
 #include "device/WorkingFirmware.h"
@@ -21,9 +27,9 @@ struct TSimOptions {
 
 class TSimDevice {
  public:
-  enum class State { Firmware, Restarting, Bootloader };
+  enum class State { Firmware, Restarting, Bootloader, Loading, Resident };
 
-  TSimDevice(const TSimOptions& options, TLine& line, TScheduler& scheduler);
+  TSimDevice(const TSimOptions& options, TLine& line, TScheduler& scheduler, TFlash& flash);
 
   void Start();
   // Bytes that reached the device.
@@ -31,6 +37,8 @@ class TSimDevice {
   // The operator switches the receiver off and on: it comes up in its bootloader.
   void PowerCycle();
   State CurrentState() const { return state_; }
+  // The line was dropped by a fault: the simulator closes its terminal and ends.
+  bool LineDropped() const { return faults_.LineDropped(); }
 
   // Bootloader timing: the greeting comes this long after a restart, then once a second
   // within the window; an unanswered window starts the working firmware again.
@@ -44,13 +52,22 @@ class TSimDevice {
   void EnterBootloader();
   void Greet(int elapsedMs);
   void ScheduleStream();
+  void BootloaderByte(std::uint8_t byte);
+  void StartResident();
+  void RunCpu();
+  void WakeCpuAt(Clock::time_point when);
 
   const TSimOptions& options_;
   TLine& line_;
   TScheduler& scheduler_;
+  TFlash& flash_;
   TWorkingFirmware firmware_;
+  TFaultInjector faults_;
+  THardware hardware_;
+  TArmCpu cpu_;
+  TUploadReceiver upload_{RamSize};
   State state_ = State::Firmware;
-  bool greetingAnswered_ = false;
+  std::uint64_t wakeToken_ = 0;
 };
 
 }  // namespace sim

@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "device/FlashContents.h"
 #include "device/Line.h"
 #include "device/Scheduler.h"
 #include "device/SimDevice.h"
@@ -20,8 +23,8 @@ namespace {
 
 const char* kUsage =
     "usage: zv8810-sim [--protocol nmea|zorp] [--baud N] [--link PATH] [--com COMn]\n"
-    "                  [--timing] [--stream MS] [--state firmware|bootloader]\n"
-    "                  [--fault NAME[=VALUE]]...\n"
+    "                  [--flash FILE] [--firmware FILE.bin] [--timing] [--stream MS]\n"
+    "                  [--state firmware|bootloader] [--fault NAME[=VALUE]]...\n"
     "\n"
     "Plays a ZV-8810 receiver on a pseudo-terminal. The first line on standard output is\n"
     "'ready PATH', PATH being the device a program opens. SIGUSR1 power-cycles the receiver\n"
@@ -31,7 +34,10 @@ const char* kUsage =
     "  --baud N       working firmware bit rate (default 115200)\n"
     "  --link PATH    also make a symbolic link PATH to the device\n"
     "  --com COMn     register the device as COMn for the updater's port list\n"
-    "  --timing       bytes take their real time on the line (10 bits a byte)\n"
+    "  --flash FILE   the whole flash, loaded from FILE when it exists, written back at exit\n"
+    "  --firmware F   a system file placed in flash as if it had been programmed\n"
+    "  --timing       bytes take their real time on the line (10 bits a byte), flash erase\n"
+    "                 and programming their real time (see device/README.md)\n"
     "  --stream MS    period of the firmware's own output (default 1000, 0 for none)\n"
     "  --state S      start in the working firmware (default) or the bootloader\n"
     "  --fault F      inject a fault; one of:\n";
@@ -53,7 +59,7 @@ bool ParseInt(const char* text, int& value) {
 
 int main(int argc, char** argv) {
   sim::TSimOptions options;
-  std::string link;
+  std::string link, flashPath, firmwarePath;
   int comNumber = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -80,6 +86,14 @@ int main(int argc, char** argv) {
       const char* v = value();
       if (!v) return Usage("--link takes a path");
       link = v;
+    } else if (arg == "--flash") {
+      const char* v = value();
+      if (!v) return Usage("--flash takes a file");
+      flashPath = v;
+    } else if (arg == "--firmware") {
+      const char* v = value();
+      if (!v) return Usage("--firmware takes a system file");
+      firmwarePath = v;
     } else if (arg == "--com") {
       const char* v = value();
       comNumber = v ? plat::PortNumberOf(v) : 0;
@@ -109,6 +123,23 @@ int main(int argc, char** argv) {
   sigprocmask(SIG_BLOCK, &signals, nullptr);
   int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
+  sim::TFlash flash;
+  if (flashPath.empty() || !flash.LoadFile(flashPath)) sim::FillFactoryFlash(flash);
+  if (!firmwarePath.empty()) {
+    std::ifstream in(firmwarePath, std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "zv8810-sim: cannot read %s\n", firmwarePath.c_str());
+      return 66;
+    }
+    std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+    if (file.size() + 8 > sim::FirmwareSize) {
+      std::fprintf(stderr, "zv8810-sim: %s does not fit the firmware area\n", firmwarePath.c_str());
+      return 66;
+    }
+    flash.Place(sim::FirmwareBase, sim::SystemImageOf(file));
+  }
+
   plat::TPty pty;
   if (!pty.Open()) {
     std::fprintf(stderr, "zv8810-sim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
@@ -132,7 +163,7 @@ int main(int argc, char** argv) {
 
   sim::TScheduler scheduler;
   sim::TLine line(pty, options.Timing);
-  sim::TSimDevice device(options, line, scheduler);
+  sim::TSimDevice device(options, line, scheduler, flash);
   device.Start();
 
   bool running = true;
@@ -157,9 +188,16 @@ int main(int argc, char** argv) {
     sim::Bytes arrived = line.TakeArrived();
     if (!arrived.empty()) device.Receive(arrived);
     scheduler.RunDue();
+    if (device.LineDropped()) {
+      std::fprintf(stderr, "zv8810-sim: the line drops\n");
+      pty.Close();
+      break;
+    }
     if (line.WantsWrite()) line.WriteDue();
   }
 
+  if (!flashPath.empty() && !flash.SaveFile(flashPath))
+    std::fprintf(stderr, "zv8810-sim: cannot write the flash to %s\n", flashPath.c_str());
   if (comNumber > 0) plat::RemoveAlias(comNumber);
   if (!link.empty()) ::unlink(link.c_str());
   return 0;

@@ -3,7 +3,7 @@
 # root). Usage: scripts/install-deps.sh [PACKAGE...]: the build's packages plus any named.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev "$@")
+packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libunicorn-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

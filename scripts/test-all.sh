@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+# The cross compiler lets the tests rebuild the resident and compare it with the committed image.
+scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi
 
 for preset in dev asan tsan; do
   echo "==== $preset"

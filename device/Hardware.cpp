@@ -1,0 +1,95 @@
+#include "device/Hardware.h"
+
+namespace sim {
+
+namespace {
+// A processor polling an empty UART looks again this often (its own time-outs need the timer).
+constexpr auto IdlePoll = std::chrono::milliseconds(20);
+constexpr std::size_t RxLimit = 1 << 20;  // more than this unread is lost, as in a UART overrun
+}  // namespace
+
+THardware::THardware(TFlash& flash, bool timing, THooks hooks)
+    : flash_(flash), timing_(timing), hooks_(std::move(hooks)) {
+  PowerUp();
+}
+
+void THardware::PowerUp() {
+  rx_.clear();
+  powerUp_ = Clock::now();
+  flashError_ = false;
+  flashBusyUntil_ = {};
+  stalled_ = false;
+}
+
+void THardware::Receive(std::uint8_t byte) {
+  if (rx_.size() < RxLimit) rx_.push_back(byte);
+}
+
+void THardware::Stall(Clock::time_point until) {
+  stalled_ = true;
+  wake_ = until;
+}
+
+std::uint32_t THardware::Read(std::uint32_t address) {
+  const auto now = Clock::now();
+  switch (address) {
+    case UartBase: {
+      if (rx_.empty()) return 0;
+      std::uint8_t b = rx_.front();
+      rx_.pop_front();
+      return b;
+    }
+    case UartBase + 4:
+      if (rx_.empty()) Stall(now + IdlePoll);
+      return rx_.empty() ? 0u : 1u;
+    case FlashCtrlBase:
+      return flashAddr_;
+    case FlashCtrlBase + 4:
+      return flashData_;
+    case FlashCtrlBase + 0xC: {
+      bool busy = now < flashBusyUntil_;
+      if (busy) Stall(flashBusyUntil_);
+      return (busy ? 1u : 0u) | (flashError_ ? 2u : 0u);
+    }
+    case TimerBase:
+      return static_cast<std::uint32_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - powerUp_).count());
+    default:
+      return 0;
+  }
+}
+
+void THardware::Write(std::uint32_t address, std::uint32_t value) {
+  switch (address) {
+    case UartBase:
+      hooks_.Transmit(static_cast<std::uint8_t>(value));
+      break;
+    case FlashCtrlBase:
+      flashAddr_ = value;
+      break;
+    case FlashCtrlBase + 4:
+      flashData_ = value;
+      break;
+    case FlashCtrlBase + 8: {
+      if (Clock::now() < flashBusyUntil_) break;  // a command while busy is ignored
+      bool erase = value == 1;
+      if (value != 1 && value != 2) break;
+      bool failed = hooks_.FlashFault && hooks_.FlashFault(erase, flashAddr_);
+      if (!failed)
+        failed =
+            erase ? !flash_.EraseSector(flashAddr_) : !flash_.ProgramWord(flashAddr_, flashData_);
+      flashError_ = failed;
+      if (timing_)
+        flashBusyUntil_ = Clock::now() + (erase ? std::chrono::microseconds(SectorEraseMs * 1000)
+                                                : std::chrono::microseconds(WordProgramUs));
+      break;
+    }
+    case ResetBase:
+      if (value == ResetKey) hooks_.Reset();
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace sim
