@@ -48,3 +48,9 @@ void TLogPrinter::Message(const std::string& text) {
   std::fprintf(out_, "%s\n", printed.c_str());
   std::fflush(out_);
 }
+
+void TLogPrinter::Clear() {
+  Finish();
+  std::lock_guard<std::mutex> lock(lock_);
+  log_.Clear();
+}

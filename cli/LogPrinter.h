@@ -19,6 +19,8 @@ class TLogPrinter {
   void Append(const std::string& line);
   // Ends the current line (a message or the end of the job follows).
   void Finish();
+  // A new log: what was shown stays on the screen.
+  void Clear();
   // Prints a message after the log; CR separators become line breaks.
   void Message(const std::string& text);
 

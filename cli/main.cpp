@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
       return RunPorts();
     case TCommand::Describe:
       return RunDescribe(options);
+    case TCommand::Versions:
+    case TCommand::Program:
+      return RunJob(options, printer);
     default:
       std::fprintf(stderr, "zv8810-fwu: this command is not available in this build yet\n");
       return ExitUsage;

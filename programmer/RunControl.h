@@ -1,0 +1,104 @@
+// The run control, without widgets: the checks of a start, the session with its 1500 ms
+// time-out, "Auto" with its two notifications, "Manual", the parked thread after a versions
+// inquiry, stopping the thread and the close guard. The window and the command line drive it
+// on their UI thread; it reaches them through TRunControlFront.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "appdata/DMU.h"
+#include "programmer/JobView.h"
+#include "programmer/SystemWriteThrU.h"
+#include "receiver/NavReceiverExU.h"
+
+// The current receiver session or none (UI thread only).
+extern std::shared_ptr<TNavReceiver> NavReceiver;
+
+constexpr int SessionTimeoutMs = 1500;
+constexpr int StopWaitMs = 500;
+
+struct TJobInputs {
+  std::string Port;               // the port box's text ("COM7")
+  std::string Rate;               // the baud-rate box's text
+  std::string Protocol;           // the protocol box's text ("ZORP", "NMEA")
+  int ProtocolIndex = 1;          // 0 ZORP, 1 NMEA
+  std::string SystemFile;         // the file field's text
+  int ResetIndex = 1;             // 0 Auto, 1 Manual
+  bool RequireSystemFile = true;  // the command line's versions inquiry needs none
+};
+
+// The front end's side; every call comes on the UI thread unless said otherwise.
+class TRunControlFront {
+ public:
+  virtual ~TRunControlFront() = default;
+  virtual void EnableControls(bool inputs, bool buttons) = 0;
+  virtual void ClearLog() = 0;
+  virtual void ShowProgress() = 0;  // ProgressInfo into the log
+  virtual void SelectLastLine() {}
+  virtual void FocusLog() {}
+  virtual void FocusProgButton() {}
+  // From any thread: runs fn on the UI thread and returns when it has run.
+  virtual void Synchronize(const std::function<void()>& fn) = 0;
+  // From any thread: queues fn for the UI thread (the window messages) and returns at once.
+  virtual void Post(std::function<void()> fn) = 0;
+};
+
+class TRunControl : public std::enable_shared_from_this<TRunControl> {
+ public:
+  // persistSettings: whether changed inputs are written to the settings file (the window).
+  TRunControl(TDM& dm, TRunControlFront& front, bool persistSettings = true);
+  ~TRunControl();
+
+  enum class TStart {
+    Started,          // a session connects (Auto) or the thread waits for the greeting (Manual)
+    HandedToThread,   // the command went to the parked thread
+    InputMissing,     // port, protocol, rate or system file path empty
+    ResidentMissing,  // the resident image is not in the program
+    SystemFileUnreadable,
+    PortNotOpened,  // "Could not open ...!" (the reason in LastOpenError)
+  };
+  TStart StartJob(std::int32_t mode, const TJobInputs& inputs);
+  int LastOpenError() const { return lastOpenError_; }
+  void StopWriteThread();
+  // The close guard: true when closing may go on (asks while a job runs).
+  bool CloseQuery();
+  // The window closes: the thread is stopped and the session released; no report reaches the
+  // front end afterwards.
+  void Close();
+
+  bool JobRunning() const { return jobRunning_; }
+  std::int32_t JobMode() const { return jobMode_; }
+  // The thread of the last job, for a front end that waits for its end.
+  std::shared_ptr<TSystemWriteThr> LastThread() const { return lastThread_; }
+  // "Firmware version: ..." and "Bootloader version: ..." with the separator between them.
+  static std::string VersionsText(const std::string& separator);
+
+  // The window messages and the thread's reports, on the UI thread.
+  void ReceiverConnected();
+  void ReceiverNoAnswer();
+  void ShowVersions();
+  void WriteFinished();
+
+  // Notified after the reports above (for the command line's exit).
+  std::function<void()> OnFinished;  // WriteFinished, the no-answer verdict or a failed start
+  std::function<void()> OnVersions;  // ShowVersions
+
+ private:
+  class TThreadView;
+  void CreateThread();
+  void ReleaseSession();
+  void PostConnected(TNavReceiver*);
+  void PostNoAnswer(TNavReceiver*);
+  void SaveChangedInputs(const TJobInputs& inputs, const std::string& previousFile);
+
+  TDM& dm_;
+  TRunControlFront& front_;
+  const bool persistSettings_;
+  std::shared_ptr<TThreadView> view_;
+  std::shared_ptr<TSystemWriteThr> lastThread_;
+  bool jobRunning_ = false;
+  int lastOpenError_ = 0;
+  std::int32_t jobMode_ = ModeVersions;
+};

@@ -1,0 +1,69 @@
+// The system write: 1,028-byte frames with their sums, the check word, and the restart.
+#include <algorithm>
+#include <thread>
+
+#include "appdata/DMU.h"
+#include "programmer/SystemWriteThrU.h"
+
+namespace {
+constexpr int FrameReplyMs = 1500;
+constexpr int RestartPauseMs = 200;
+constexpr std::size_t FrameData = 1024;
+
+// The percentage as shown: the integer part, never above 100 (the step is computed from the
+// image's length in kilobytes, so a last partial frame would overshoot).
+std::string Percentage(float percent) {
+  return std::to_string(std::min(100, static_cast<int>(percent))) + "%";
+}
+}  // namespace
+
+std::int32_t TSystemWriteThr::WriteSystem() {
+  const std::size_t length = SystemImage.size();
+  const float step = static_cast<float>(100.0 / (static_cast<double>(length) / 1024.0));
+  float percent = 0;
+  StageLine(Tr("Запись системы", "Programming"), Percentage(percent));
+  TPortIO& port = Port();
+  std::uint8_t frame[FrameData + 4];
+  for (std::size_t position = 0; position < length;) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < FrameData; ++i, ++position) {
+      frame[i] = position < length ? SystemImage[position] : 0xFF;
+      sum += frame[i];
+    }
+    for (int i = 0; i < 4; ++i) frame[FrameData + i] = static_cast<std::uint8_t>(sum >> (8 * i));
+    ReplyEvent.Reset();
+    port.Write(frame, sizeof frame);
+    percent += step;
+    StageLine("", Percentage(percent));
+    std::uint8_t reply = 0;
+    if (!WaitAck(FrameReplyMs, reply)) {
+      StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
+      return ResultWrite;
+    }
+    if (reply == 0xEF) break;  // the resident has every announced byte
+    if (reply != 0xAA) {
+      StageLine("", RefusalStatus(reply));
+      return ResultWrite;
+    }
+  }
+  std::uint8_t check[4];
+  for (int i = 0; i < 4; ++i) check[i] = static_cast<std::uint8_t>(SystemImageSum >> (8 * i));
+  ReplyEvent.Reset();
+  port.Write(check, sizeof check);
+  StageLine("", Tr("проверка КС", "CRC checking"));
+  std::uint8_t reply = 0;
+  WaitAck(FrameReplyMs, reply);  // no reply counts as the byte 0
+  if (reply != 0xBA) {
+    StageLine("", RefusalStatus(reply));
+    return ResultWrite;
+  }
+  StageLine("", Tr("выполнено", "done"));
+  return ResultSuccess;
+}
+
+std::int32_t TSystemWriteThr::RestartSystem() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(RestartPauseMs));
+  SendCommand('Z', 0);
+  StageLine(Tr("Запуск системы", "System restarting"), Tr("выполнено", "done"));
+  return ResultSuccess;
+}
