@@ -1,6 +1,7 @@
 // versions and program: the window's "Versions Info" and "Programming" from a terminal, on the
 // same run control; the main thread plays the UI thread.
 #include <cstdio>
+#include <cstdlib>
 
 #include "appdata/MessageSink.h"
 #include "cli/Commands.h"
@@ -119,11 +120,21 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
       control->StopWriteThread();  // as closing the window after "Yes"
     }
     auto thread = control->LastThread();
-    return (ended || stopped) && (!thread || thread->Finished());
+    // A stopped job waits for the thread only while it still owes the resident its restart.
+    bool owesRestart = thread && thread->ResidentLoaded();
+    return (ended && (!thread || thread->Finished())) ||
+           (stopped && (!owesRestart || thread->Finished()));
   });
   control->Close();
   printer.Finish();
   SetMessageSink(nullptr);
+  auto thread = control->LastThread();
+  if (thread && !thread->Finished()) {
+    // The thread still waits inside a stage and has nothing left to send: leave at once,
+    // without running the destructors it may still need.
+    std::fflush(nullptr);
+    std::_Exit(ExitInterrupted);
+  }
   if (stopped) return ExitInterrupted;
   return exit;
 }

@@ -43,7 +43,13 @@ bool ApplyFault(const std::string& spec, TFaults& faults, std::string& error) {
   if (name == "no-restart-ack") return flag(faults.NoRestartAck);
   if (name == "no-greeting") return flag(faults.NoGreeting);
   if (name == "resident-silent") return flag(faults.ResidentSilent);
-  if (name == "erase-fail") return flag(faults.EraseFail);
+  if (name == "erase-fail") {
+    if (!hasValue) {
+      faults.EraseFailFrom = 1;
+      return true;
+    }
+    return count(faults.EraseFailFrom);
+  }
   if (name == "erase-silent") return flag(faults.EraseSilent);
   if (name == "check-refuse") return flag(faults.CheckRefuse);
   if (name == "check-silent") return flag(faults.CheckSilent);
@@ -77,7 +83,8 @@ const char* FaultHelp() {
          "  no-restart-ack      restart commands restart without the text \"Restart\"\n"
          "  no-greeting         the bootloader never sends its greeting\n"
          "  resident-silent     the resident's transmitter is dead: it never announces\n"
-         "  erase-fail          the flash controller fails to erase (the resident answers EE)\n"
+         "  erase-fail[=N]      the flash controller fails to erase, from the N-th erase command\n"
+         "                      on (default 1; the resident answers EE)\n"
          "  erase-refuse=XX     the reply to the erase command arrives as the byte XX (hex)\n"
          "  erase-silent        the reply to the erase command is lost\n"
          "  frame-silent=N      the reply to data frame N (0 is the first) is lost\n"
@@ -116,6 +123,7 @@ std::uint8_t TFaultInjector::ToResident(std::uint8_t byte) {
     if (++checkBytes_ == 4) phase_ = TPhase::CheckReply;
   }
   if (isErase) {
+    ++eraseCommands_;
     phase_ = TPhase::EraseReply;
     for (std::uint8_t& b : window_) b = 0;
   }
@@ -159,7 +167,7 @@ bool TFaultInjector::FromResident(std::uint8_t& byte) {
 }
 
 bool TFaultInjector::FlashFails(bool erase, std::uint32_t address) {
-  if (erase) return faults_.EraseFail;
+  if (erase) return faults_.EraseFailFrom > 0 && eraseCommands_ >= faults_.EraseFailFrom;
   if (faults_.ProgramFail < 0 || (programFailed_ && !faults_.ProgramFailAlways)) return false;
   const std::uint32_t from = FirmwareBase + static_cast<std::uint32_t>(faults_.ProgramFail) * 1024;
   if (address < from || address >= from + 1024) return false;

@@ -13,7 +13,8 @@ struct TFaults {
   bool NoRestartAck = false;    // restarts without sending "Restart"
   bool NoGreeting = false;      // the bootloader never greets
   bool ResidentSilent = false;  // the resident's transmitter is dead: it never announces
-  bool EraseFail = false;       // the flash controller fails every erase
+  long EraseFailFrom = -1;      // the flash controller fails erasing from this erase command on
+                                // (1 is the first)
   int EraseRefuse = -1;         // the erase reply arrives as this byte
   bool EraseSilent = false;     // the erase reply is lost
   long FrameSilent = -1;        // the reply to this data frame is lost
@@ -58,6 +59,7 @@ class TFaultInjector {
   std::uint32_t inFrame_ = 0;
   std::uint32_t checkBytes_ = 0;
   bool programFailed_ = false;
+  long eraseCommands_ = 0;
   bool dropped_ = false;
 };
 

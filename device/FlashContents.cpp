@@ -35,6 +35,8 @@ std::vector<std::uint8_t> MakeSystemFile(const TFirmwareSpec& spec) {
   }
   std::size_t at = spec.BlockOffset;
   if (at + 93 <= file.size()) {
+    // The search for the marker never steps back: a "=" just before it would hide it.
+    if (at > 0) file[at - 1] = 0x00;
     Put(file, at, "=== Device ID", 13);
     Put(file, at + 13, " ===   ", 7);
     Put(file, at + 20, spec.DeviceId, 6);

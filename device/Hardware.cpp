@@ -19,6 +19,7 @@ void THardware::PowerUp() {
   flashError_ = false;
   flashBusyUntil_ = {};
   stalled_ = false;
+  emptyPolls_ = 0;
 }
 
 void THardware::Receive(std::uint8_t byte) {
@@ -40,8 +41,14 @@ std::uint32_t THardware::Read(std::uint32_t address) {
       return b;
     }
     case UartBase + 4:
-      if (rx_.empty()) Stall(now + IdlePoll);
-      return rx_.empty() ? 0u : 1u;
+      // The emulator resumes a stopped processor at the read that stopped it, so the second
+      // empty poll in a row stops it: the code between two polls (a time-out check) still runs.
+      if (!rx_.empty()) {
+        emptyPolls_ = 0;
+        return 1;
+      }
+      if (++emptyPolls_ >= 2) Stall(now + IdlePoll);
+      return 0;
     case FlashCtrlBase:
       return flashAddr_;
     case FlashCtrlBase + 4:

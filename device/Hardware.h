@@ -44,7 +44,10 @@ class THardware {
   // The processor asked for something that is not there yet (an empty UART, a busy flash):
   // it may sleep until input arrives or until WakeTime.
   bool Stalled() const { return stalled_; }
-  void ClearStall() { stalled_ = false; }
+  void ClearStall() {
+    stalled_ = false;
+    emptyPolls_ = 0;
+  }
   Clock::time_point WakeTime() const { return wake_; }
 
  private:
@@ -59,6 +62,7 @@ class THardware {
   bool flashError_ = false;
   Clock::time_point flashBusyUntil_{};
   bool stalled_ = false;
+  int emptyPolls_ = 0;
   Clock::time_point wake_{};
 };
 

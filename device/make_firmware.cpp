@@ -28,15 +28,17 @@ int main(int argc, char** argv) {
       spec.Comment = value();
     } else if (arg == "--seed") {
       spec.Seed = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
+    } else if (arg == "--block-offset") {
+      spec.BlockOffset = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
     } else if (arg == "--no-block") {
       block = false;
     } else if (arg[0] != '-' && out.empty()) {
       out = arg;
     } else {
-      std::fprintf(
-          stderr,
-          "usage: zv8810-mkfw OUT.bin [--size N] [--version 3.07] [--date 'Nov 26 2009']\n"
-          "                   [--time 14:02:33] [--comment TEXT] [--seed N] [--no-block]\n");
+      std::fprintf(stderr,
+                   "usage: zv8810-mkfw OUT.bin [--size N] [--version 3.07] [--date 'Nov 26 2009']\n"
+                   "                   [--time 14:02:33] [--comment TEXT] [--seed N]\n"
+                   "                   [--block-offset N] [--no-block]\n");
       return 64;
     }
   }

@@ -126,7 +126,7 @@ class TSystemWriteThr : public plat::TThread {
   std::uint8_t ReplyBlock[128] = {};
   std::uint32_t ReplyCount = 0;
   std::uint8_t SearchWindow[256] = {};
-  bool residentLoaded_ = false;
+  std::atomic<bool> residentLoaded_{false};
 };
 
 // "Error (" + two upper-case hex digits + "h)", in the current language.

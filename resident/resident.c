@@ -16,7 +16,7 @@
 #define FRAME_DATA 1024u
 #define FRAME_SIZE (FRAME_DATA + 4u)
 /* In the write phase, this much silence abandons it and returns to the command frames. */
-#define WRITE_SILENCE_MS 2000u
+#define WRITE_SILENCE_MS 1000u
 
 #define ACK 0xAAu
 #define LAST 0xEFu
