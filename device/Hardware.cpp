@@ -86,9 +86,11 @@ void THardware::Write(std::uint32_t address, std::uint32_t value) {
         failed =
             erase ? !flash_.EraseSector(flashAddr_) : !flash_.ProgramWord(flashAddr_, flashData_);
       flashError_ = failed;
-      if (timing_)
+      if (timing_) {
         flashBusyUntil_ = Clock::now() + (erase ? std::chrono::microseconds(SectorEraseMs * 1000)
                                                 : std::chrono::microseconds(WordProgramUs));
+        (erase ? eraseMs_ : programMs_) += erase ? SectorEraseMs : WordProgramUs / 1000.0;
+      }
       break;
     }
     case ResetBase:

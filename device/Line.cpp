@@ -17,14 +17,22 @@ void TLine::Expect(int baud, bool oddParity) {
   expectedOdd_ = oddParity;
 }
 
+void TLine::RefreshSettings() const {
+  const auto now = Clock::now();
+  if (now - settingsRead_ < std::chrono::milliseconds(2)) return;
+  settingsRead_ = now;
+  speed_ = pty_.Speed();
+  odd_ = pty_.OddParity();
+}
+
 bool TLine::SettingsMatch() const {
-  return pty_.Speed() == expectedBaud_ && pty_.OddParity() == expectedOdd_;
+  RefreshSettings();
+  return speed_ == expectedBaud_ && odd_ == expectedOdd_;
 }
 
 double TLine::ByteMs() const {
-  int speed = pty_.Speed();
-  if (speed <= 0) speed = expectedBaud_;
-  return 10000.0 / speed;  // 10 bits a byte
+  RefreshSettings();
+  return 10000.0 / (speed_ > 0 ? speed_ : expectedBaud_);  // 10 bits a byte
 }
 
 void TLine::ReadAvailable() {
@@ -56,10 +64,18 @@ Bytes TLine::TakeArrived() {
 
 void TLine::Send(const Bytes& bytes) {
   const bool match = SettingsMatch();
+  // An idle line gives no credit for the time it idled: the first byte starts now.
+  if (outbox_.empty() && outReady_ < Clock::now()) outReady_ = Clock::now();
   for (std::uint8_t b : bytes) {
     if (outbox_.size() >= kOutboxLimit) outbox_.pop_front();  // nobody listens: the line loses it
     outbox_.push_back(match ? b : Garble(b));
   }
+}
+
+void TLine::Send(std::uint8_t byte) {
+  if (outbox_.empty() && outReady_ < Clock::now()) outReady_ = Clock::now();
+  if (outbox_.size() >= kOutboxLimit) outbox_.pop_front();
+  outbox_.push_back(SettingsMatch() ? byte : Garble(byte));
 }
 
 void TLine::Send(const char* text) {
@@ -77,7 +93,6 @@ void TLine::WriteDue() {
   auto byteTime = std::chrono::duration<double, std::milli>(ByteMs());
   if (timing_) {
     if (outReady_ > now) return;
-    if (now - outReady_ > std::chrono::milliseconds(20)) outReady_ = now;  // the line was idle
     auto elapsed = std::chrono::duration<double, std::milli>(now - outReady_);
     count = std::min<std::size_t>(count, 1 + static_cast<std::size_t>(elapsed / byteTime));
   }
@@ -87,20 +102,28 @@ void TLine::WriteDue() {
   ssize_t n = ::write(pty_.MasterFd(), chunk, count);
   if (n <= 0) return;  // the terminal is full: try again when it has room
   outbox_.erase(outbox_.begin(), outbox_.begin() + n);
+  sent_ += static_cast<std::uint64_t>(n);
   if (timing_)
     outReady_ += std::chrono::duration_cast<Clock::duration>(byteTime * static_cast<double>(n));
 }
 
-int TLine::NextTimeoutMs() const {
+std::int64_t TLine::NextTimeoutUs() const {
   const auto now = Clock::now();
-  auto until = [&](Clock::time_point t) {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count();
-    return ms < 0 ? 0 : static_cast<int>(ms) + 1;
+  auto until = [&](Clock::time_point t) -> std::int64_t {
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(t - now).count();
+    return us < 0 ? 0 : us;
   };
-  int timeout = -1;
-  if (!inbox_.empty()) timeout = until(inbox_.front().first);
+  // Wake-ups are spent where they matter: a burst that arrives is handed over when its last
+  // byte is due (nothing acts on half a command), one that leaves goes out in slices of about
+  // Slice, its last byte exactly on time.
+  constexpr auto Slice = std::chrono::milliseconds(2);
+  std::int64_t timeout = -1;
+  if (!inbox_.empty()) timeout = until(inbox_.back().first);
   if (timing_ && !outbox_.empty()) {
-    int out = until(outReady_);
+    const auto byteTime = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(ByteMs()));
+    const auto last = outReady_ + byteTime * static_cast<long>(outbox_.size() - 1);
+    std::int64_t out = until(std::min(last, std::max(outReady_, now + Slice)));
     timeout = timeout < 0 ? out : std::min(timeout, out);
   }
   return timeout;

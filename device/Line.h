@@ -29,18 +29,23 @@ class TLine {
   // Queues bytes for the updater.
   void Send(const Bytes& bytes);
   void Send(const char* text);
+  void Send(std::uint8_t byte);
   void WriteDue();
   bool WantsWrite() const;
-  // Milliseconds until the line has something to do on its own, -1 for nothing.
-  int NextTimeoutMs() const;
+  // Microseconds until the line has something to do on its own, -1 for nothing.
+  std::int64_t NextTimeoutUs() const;
   // Drops what has not reached the device yet (a restarting device does not see it).
   void DropInput();
   std::uint64_t BytesReceived() const { return received_; }
+  std::uint64_t BytesSent() const { return sent_; }
 
  private:
   static constexpr std::size_t kInboxLimit = 64 * 1024;
   static constexpr std::size_t kOutboxLimit = 64 * 1024;
   double ByteMs() const;
+  // The settings the updater applied, read from the terminal at most every few milliseconds
+  // (the updater changes them only while it opens the port).
+  void RefreshSettings() const;
 
   plat::TPty& pty_;
   const bool timing_;
@@ -51,6 +56,10 @@ class TLine {
   std::deque<std::uint8_t> outbox_;
   Clock::time_point outReady_{};
   std::uint64_t received_ = 0;
+  std::uint64_t sent_ = 0;
+  mutable Clock::time_point settingsRead_{};
+  mutable int speed_ = 0;
+  mutable bool odd_ = false;
 };
 
 // What a byte sent with other line settings looks like at the far end.

@@ -6,6 +6,10 @@ void TScheduler::After(std::int64_t delayMs, std::function<void()> action) {
   actions_.emplace(Clock::now() + std::chrono::milliseconds(delayMs), std::move(action));
 }
 
+void TScheduler::At(Clock::time_point when, std::function<void()> action) {
+  actions_.emplace(when, std::move(action));
+}
+
 void TScheduler::RunDue() {
   while (!actions_.empty() && actions_.begin()->first <= Clock::now()) {
     auto action = std::move(actions_.begin()->second);
@@ -14,11 +18,11 @@ void TScheduler::RunDue() {
   }
 }
 
-int TScheduler::NextTimeoutMs() const {
+std::int64_t TScheduler::NextTimeoutUs() const {
   if (actions_.empty()) return -1;
   auto wait =
-      std::chrono::duration_cast<std::chrono::milliseconds>(actions_.begin()->first - Clock::now());
-  return wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
+      std::chrono::duration_cast<std::chrono::microseconds>(actions_.begin()->first - Clock::now());
+  return wait.count() < 0 ? 0 : wait.count();
 }
 
 }  // namespace sim

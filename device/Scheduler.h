@@ -17,8 +17,9 @@ class TScheduler {
   // Drops every pending action (a state change: restart, power cycle).
   void Invalidate() { actions_.clear(); }
   void RunDue();
-  // Milliseconds until the next action, or -1 when none is pending.
-  int NextTimeoutMs() const;
+  void At(Clock::time_point when, std::function<void()> action);
+  // Microseconds until the next action, or -1 when none is pending.
+  std::int64_t NextTimeoutUs() const;
 
  private:
   std::multimap<Clock::time_point, std::function<void()>> actions_;

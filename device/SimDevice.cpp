@@ -21,7 +21,7 @@ TSimDevice::TSimDevice(const TSimOptions& options, TLine& line, TScheduler& sche
       faults_(options.Faults),
       hardware_(flash, options.Timing,
                 THardware::THooks{[this](std::uint8_t b) {
-                                    if (faults_.FromResident(b)) line_.Send(Bytes{b});
+                                    if (faults_.FromResident(b)) line_.Send(b);
                                   },
                                   [this] { cpu_.RequestStop(); },
                                   [this](bool erase, std::uint32_t address) {
@@ -58,6 +58,7 @@ void TSimDevice::RestartIntoBootloader() {
   scheduler_.Invalidate();
   state_ = State::Restarting;
   line_.DropInput();
+  bootMs_ += BootDelayMs;
   scheduler_.After(BootDelayMs, [this] { EnterBootloader(); });
 }
 
@@ -133,8 +134,7 @@ void TSimDevice::StartResident() {
 
 void TSimDevice::WakeCpuAt(Clock::time_point when) {
   const std::uint64_t token = ++wakeToken_;
-  auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
-  scheduler_.After(delay < 0 ? 0 : delay, [this, token] {
+  scheduler_.At(when, [this, token] {
     if (token == wakeToken_ && state_ == State::Resident) RunCpu();
   });
 }

@@ -39,6 +39,9 @@ class TSimDevice {
   State CurrentState() const { return state_; }
   // The line was dropped by a fault: the simulator closes its terminal and ends.
   bool LineDropped() const { return faults_.LineDropped(); }
+  const THardware& Hardware() const { return hardware_; }
+  // Time the device itself spent restarting (before its greeting), in milliseconds.
+  double BootMs() const { return bootMs_; }
 
   // Bootloader timing: the greeting comes this long after a restart, then once a second
   // within the window; an unanswered window starts the working firmware again.
@@ -68,6 +71,7 @@ class TSimDevice {
   TUploadReceiver upload_{RamSize};
   State state_ = State::Firmware;
   std::uint64_t wakeToken_ = 0;
+  double bootMs_ = 0;
 };
 
 }  // namespace sim
