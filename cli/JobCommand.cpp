@@ -22,7 +22,7 @@ class TCliFront : public TRunControlFront {
   void ClearLog() override { printer_.Clear(); }
   void ShowProgress() override { printer_.Show(ProgressInfo); }
   void Synchronize(const std::function<void()>& fn) override { queue_.Invoke(fn); }
-  void Post(std::function<void()> fn) override { queue_.Post(std::move(fn)); }
+  void Post(int, std::function<void()> fn) override { queue_.Post(std::move(fn)); }
 
  private:
   TCallQueue& queue_;

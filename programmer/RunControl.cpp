@@ -84,14 +84,14 @@ void TRunControl::ReleaseSession() {
 
 void TRunControl::PostConnected(TNavReceiver*) {
   std::weak_ptr<TRunControl> self = weak_from_this();
-  front_.Post([self] {
+  front_.Post(WM_RECEIVER_CONNECTED, [self] {
     if (auto control = self.lock()) control->ReceiverConnected();
   });
 }
 
 void TRunControl::PostNoAnswer(TNavReceiver*) {
   std::weak_ptr<TRunControl> self = weak_from_this();
-  front_.Post([self] {
+  front_.Post(WM_RECEIVER_NO_ANSWER, [self] {
     if (auto control = self.lock()) control->ReceiverNoAnswer();
   });
 }

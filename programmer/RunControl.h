@@ -17,6 +17,9 @@
 extern std::shared_ptr<TNavReceiver> NavReceiver;
 
 constexpr int SessionTimeoutMs = 1500;
+// The window messages the session's notifications become.
+constexpr int WM_RECEIVER_NO_ANSWER = 0xA40;
+constexpr int WM_RECEIVER_CONNECTED = 0xA41;
 constexpr int StopWaitMs = 500;
 
 struct TJobInputs {
@@ -41,8 +44,9 @@ class TRunControlFront {
   virtual void FocusProgButton() {}
   // From any thread: runs fn on the UI thread and returns when it has run.
   virtual void Synchronize(const std::function<void()>& fn) = 0;
-  // From any thread: queues fn for the UI thread (the window messages) and returns at once.
-  virtual void Post(std::function<void()> fn) = 0;
+  // From any thread: queues fn for the UI thread as the window message (WM_RECEIVER_...) and
+  // returns at once.
+  virtual void Post(int message, std::function<void()> fn) = 0;
 };
 
 class TRunControl : public std::enable_shared_from_this<TRunControl> {

@@ -3,7 +3,8 @@
 # root). Usage: scripts/install-deps.sh [PACKAGE...]: the build's packages plus any named.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libunicorn-dev "$@")
+packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libunicorn-dev
+          qt6-base-dev fonts-dejavu-core "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "platform/Thread.h"
 #include "platform/TimeStamp.h"
 #include "platform/TimerQueue.h"
+#include "platform/VersionInfo.h"
 #include "tests/TestSupport.h"
 
 using namespace std::chrono;
@@ -137,4 +139,63 @@ TEST(ComRegistry, AliasesRuntimePathsAndNames) {
     int number;
   } names[] = {{"COM7", 7}, {"com12", 12}, {"COM", 0}, {"COMx", 0}, {"LPT1", 0}, {"COM-1", 0}};
   for (auto& n : names) EXPECT_EQ(plat::PortNumberOf(n.name), n.number) << n.name;
+}
+
+namespace {
+
+// A version block as the build writes it: magic, words, flags, translation, texts.
+std::string VersionBlock(std::uint32_t flags, std::uint16_t lang, std::uint16_t codePage,
+                         const std::vector<std::pair<std::string, std::string>>& texts) {
+  std::string b = plat::VersionBlockMagic();
+  auto u16 = [&](std::uint16_t v) {
+    b.push_back(static_cast<char>(v & 0xFF));
+    b.push_back(static_cast<char>(v >> 8));
+  };
+  for (std::uint16_t w : {2, 3, 0, 1, 1, 0, 0, 0}) u16(w);
+  u16(static_cast<std::uint16_t>(flags & 0xFFFF));
+  u16(static_cast<std::uint16_t>(flags >> 16));
+  u16(lang);
+  u16(codePage);
+  u16(static_cast<std::uint16_t>(texts.size()));
+  for (auto& [key, value] : texts) b += key + '\0' + value + '\0';
+  return b;
+}
+
+}  // namespace
+
+TEST(VersionInfo, FindsTheBlockInAFileAndReadsWhatItAnnounces) {
+  const std::string path = TempDir() + "/version.bin";
+  const std::vector<std::pair<std::string, std::string>> texts = {
+      {"InternalName", "ZV-8810 Firmware Updater"},
+      {"FileVersion", "2.3.0.1"},
+      {"PrivateBuild", "lab"},
+      {"SpecialBuild", "line 4"}};
+  struct {
+    const char* name;
+    std::string content;
+    bool result;
+    std::string internalName, privateBuild, specialBuild;
+  } cases[] = {
+      {"block inside other bytes", "junk" + VersionBlock(0x08, 0x0409, 0x04E4, texts) + "tail",
+       true, "ZV-8810 Firmware Updater", "lab", ""},
+      {"special build announced", VersionBlock(0x20, 0x0409, 0x04E4, texts), true,
+       "ZV-8810 Firmware Updater", "", "line 4"},
+      {"no translation table", VersionBlock(0, 0, 0, texts), false, "", "", ""},
+      {"no block", "just bytes", false, "", "", ""},
+      {"cut-off block", VersionBlock(0, 0x0409, 0x04E4, texts).substr(0, 40), false, "", "", ""},
+  };
+  for (auto& c : cases) {
+    std::ofstream(path, std::ios::binary) << c.content;
+    plat::TFileInfo info;
+    EXPECT_EQ(plat::ReadFileInfo(path, info), c.result) << c.name;
+    EXPECT_EQ(info.Strings.InternalName, c.internalName) << c.name;
+    EXPECT_EQ(info.Strings.PrivateBuild, c.privateBuild) << c.name;
+    EXPECT_EQ(info.Strings.SpecialBuild, c.specialBuild) << c.name;
+    if (c.result) {
+      EXPECT_EQ(info.Major, 2);
+      EXPECT_EQ(info.Minor, 3);
+      EXPECT_EQ(info.Release, 0);
+      EXPECT_EQ(info.Build, 1);
+    }
+  }
 }

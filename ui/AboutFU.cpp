@@ -1,0 +1,98 @@
+#include "ui/AboutFU.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QUrl>
+
+#include "appdata/DMU.h"
+#include "platform/ExecutablePath.h"
+#include "platform/VersionInfo.h"
+#include "ui/WindowFonts.h"
+
+namespace {
+template <typename T>
+T* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  T* control = new T(parent);
+  control->setObjectName(name);
+  control->setGeometry(left, top, width, height);
+  return control;
+}
+}  // namespace
+
+TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+  setObjectName("AboutF");
+  setWindowTitle("About");
+  setFixedSize(328, 165);
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFont(WindowFont());
+
+  QFont bold = font();
+  bold.setBold(true);
+  ProgNameLab = Place<QLabel>(this, "ProgNameLab", 14, 15, 266, 16);
+  ProgNameLab->setFont(bold);
+  VerLab = Place<QLabel>(this, "VerLab", 14, 47, 56, 16);
+  VerLab->setText("Version:");
+  VersionInfoLab = Place<QLabel>(this, "VersionInfoLab", 81, 47, 204, 16);
+  LangLab = Place<QLabel>(this, "LangLab", 14, 79, 67, 16);
+  LangLab->setText("Language:");
+  LangCombo = Place<QComboBox>(this, "LangCombo", 81, 76, 58, 24);
+  LangCombo->addItems({"Eng", "Rus"});
+  connect(LangCombo, &QComboBox::currentIndexChanged, this, &TAboutF::LangComboChange);
+  sBevel1 = Place<QFrame>(this, "sBevel1", 14, 106, 301, 8);
+  sBevel1->setFrameShape(QFrame::HLine);
+  sBevel1->setFrameShadow(QFrame::Raised);
+
+  plat::TFileInfo info;
+  plat::ReadFileInfo(plat::ExecutablePath(), info);
+  const QString web = QString::fromStdString(info.Strings.Comments);
+  sWebLabel1 = Place<QLabel>(this, "sWebLabel1", 14, 133, 200, 16);
+  sWebLabel1->setText(QString("<a href=\"%1\">%1</a>").arg(web));
+  sWebLabel1->setTextFormat(Qt::RichText);
+  sWebLabel1->setOpenExternalLinks(false);
+  connect(sWebLabel1, &QLabel::linkActivated, this,
+          [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
+
+  sBitBtn1 = Place<QPushButton>(this, "sBitBtn1", 224, 126, 91, 32);
+  sBitBtn1->setText("ОК");
+  sBitBtn1->setFont(bold);
+  sBitBtn1->setDefault(true);
+  connect(sBitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TAboutF::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TAboutF::FormShow() {
+  if (IsRussian) {
+    setWindowTitle("О программе");
+    VerLab->setText("Версия:");
+  }
+  settingLanguage_ = true;
+  LangCombo->setCurrentIndex(Sets.Lang == 0 || Sets.Lang == 1 ? Sets.Lang : -1);
+  settingLanguage_ = false;
+  plat::TFileInfo info;
+  if (plat::ReadFileInfo(plat::ExecutablePath(), info)) {
+    ProgNameLab->setText(QString::fromStdString(info.Strings.InternalName));
+    VersionInfoLab->setText(QString("%1.%2 (build %3.%4)")
+                                .arg(info.Major)
+                                .arg(info.Minor)
+                                .arg(info.Release)
+                                .arg(info.Build));
+  } else {
+    ProgNameLab->clear();
+    VersionInfoLab->clear();
+  }
+  if (parentWidget() != nullptr) move(parentWidget()->geometry().center() - rect().center());
+}
+
+void TAboutF::LangComboChange() {
+  if (settingLanguage_ || LangCombo->currentIndex() < 0) return;
+  Sets.Lang = LangCombo->currentIndex();  // takes effect at the next start
+  dm_.SaveSettings();
+}

@@ -1,0 +1,25 @@
+// The window program: the application title, then the main window, the data module and the
+// hidden About window, in this order; then the event loop.
+#include <QApplication>
+
+#include "appdata/DMU.h"
+#include "ui/AboutFU.h"
+#include "ui/MainFU.h"
+#include "ui/QtMessageSink.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("ZV-8810 Firmware Updater");
+  QApplication::setApplicationDisplayName("ZV-8810 Firmware Updater");
+  TDM DM;  // fixes ExePath and IniName; the settings are read below, before any window shows
+  TMainF MainF(DM);
+  TQtMessageSink messages(&MainF);
+  SetMessageSink(&messages);
+  CreateDataModule(DM);
+  TAboutF AboutF(DM, &MainF);
+  MainF.SetAboutWindow(&AboutF);
+  MainF.show();
+  int result = app.exec();
+  SetMessageSink(nullptr);
+  return result;
+}
