@@ -11,17 +11,7 @@
 #include "appdata/DMU.h"
 #include "platform/ExecutablePath.h"
 #include "platform/VersionInfo.h"
-#include "ui/WindowFonts.h"
-
-namespace {
-template <typename T>
-T* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  T* control = new T(parent);
-  control->setObjectName(name);
-  control->setGeometry(left, top, width, height);
-  return control;
-}
-}  // namespace
+#include "ui/Controls.h"
 
 TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
   setObjectName("AboutF");

@@ -25,7 +25,7 @@
 #include "platform/VersionInfo.h"
 #include "transport/PortList.h"
 #include "ui/AboutFU.h"
-#include "ui/WindowFonts.h"
+#include "ui/Controls.h"
 
 namespace {
 
@@ -46,14 +46,6 @@ QString TooltipText(const std::string& text) {
   QString tip = Q(text);
   tip.replace("\r\n", "\n");
   return tip;
-}
-
-template <typename T>
-T* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  T* control = new T(parent);
-  control->setObjectName(name);
-  control->setGeometry(left, top, width, height);
-  return control;
 }
 
 }  // namespace
