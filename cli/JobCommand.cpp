@@ -59,12 +59,8 @@ int ExitOf(std::int32_t result) {
 
 int RunJob(const TCliOptions& options, TLogPrinter& printer) {
   TResolvedPort port;
-  std::string error;
   int exitCode = 0;
-  if (!ResolvePort(options.Port, port, error, exitCode)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return exitCode;
-  }
+  if (!ResolvePortOrReport(options.Port, port, exitCode)) return exitCode;
   const std::int32_t mode = options.Command == TCommand::Program ? ModeProgram : ModeVersions;
   TJobInputs inputs;
   inputs.Port = port.Name;

@@ -1,6 +1,7 @@
 #include "cli/PortArgument.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "appdata/Language.h"
 #include "cli/ExitCodes.h"
@@ -33,6 +34,13 @@ bool ResolvePort(const std::string& port, TResolvedPort& resolved, std::string& 
   resolved.Name = "COM" + std::to_string(number);
   resolved.Device = plat::DevicePathOf(number);
   return true;
+}
+
+bool ResolvePortOrReport(const std::string& port, TResolvedPort& resolved, int& exitCode) {
+  std::string error;
+  if (ResolvePort(port, resolved, error, exitCode)) return true;
+  std::fprintf(stderr, "%s\n", error.c_str());
+  return false;
 }
 
 std::string OpenFailureMessage(const TResolvedPort& port, int error) {

@@ -49,12 +49,8 @@ void PrintNewLines(TNavReceiver& session, std::size_t& shown, TLogPrinter& print
 
 int RunProbe(const TCliOptions& options, TLogPrinter& printer) {
   TResolvedPort port;
-  std::string error;
   int exitCode = 0;
-  if (!ResolvePort(options.Port, port, error, exitCode)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return exitCode;
-  }
+  if (!ResolvePortOrReport(options.Port, port, exitCode)) return exitCode;
   const std::uint8_t protocol = options.Protocol == "ZORP" ? ProtocolZorp : ProtocolNmea;
 
   TVerdict verdict;

@@ -111,6 +111,8 @@ class TSystemWriteThr : public plat::TThread {
 
  private:
   void RunCommands();
+  // Opens an inquiry's log line and clears what it is about to read.
+  TVersionInfo& BeginInquiry(const std::string& stage, TVersionInfo& info);
   void Prepare();
   std::int32_t ReadVersions();
   void ProgramCommand();

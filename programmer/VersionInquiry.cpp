@@ -56,15 +56,17 @@ std::int32_t TSystemWriteThr::FindSignature(std::uint32_t base, std::int32_t off
   return -1;
 }
 
+TVersionInfo& TSystemWriteThr::BeginInquiry(const std::string& stage, TVersionInfo& info) {
+  StageLine(stage, Tr("ждите...", "waiting..."));
+  info = TVersionInfo{};  // a failed inquiry leaves its texts empty
+  std::lock_guard<std::mutex> lock(blockLock_);
+  ReplyCount = 0;  // realigns the reply blocks
+  return info;
+}
+
 std::int32_t TSystemWriteThr::ReadBootVersion() {
-  StageLine(Tr("Запрос версии загрузчика", "Inquiry of the bootloader version"),
-            Tr("ждите...", "waiting..."));
-  TVersionInfo& boot = ReceiverVersions.Boot;
-  boot = TVersionInfo{};
-  {
-    std::lock_guard<std::mutex> lock(blockLock_);
-    ReplyCount = 0;
-  }
+  TVersionInfo& boot = BeginInquiry(
+      Tr("Запрос версии загрузчика", "Inquiry of the bootloader version"), ReceiverVersions.Boot);
   std::int32_t offset = 0;
   bool end = false;
   do {
@@ -102,14 +104,8 @@ std::int32_t TSystemWriteThr::ReadBootVersion() {
 }
 
 std::int32_t TSystemWriteThr::ReadFirmwareVersion() {
-  StageLine(Tr("Запрос версии системы", "Inquiry of the firmware version"),
-            Tr("ждите...", "waiting..."));
-  TVersionInfo& firmware = ReceiverVersions.Firmware;
-  firmware = TVersionInfo{};
-  {
-    std::lock_guard<std::mutex> lock(blockLock_);
-    ReplyCount = 0;
-  }
+  TVersionInfo& firmware = BeginInquiry(
+      Tr("Запрос версии системы", "Inquiry of the firmware version"), ReceiverVersions.Firmware);
   const std::uint32_t start = FirmwareBase + FirmwareSpan;
   if (ReadBlock(start) == -1) return -2;
   // Erased at the start: the image ends below it; otherwise it reaches beyond.

@@ -34,6 +34,18 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+// Starts program with args; actions say where its standard streams go.
+pid_t Spawn(const std::vector<std::string>& args, posix_spawn_file_actions_t& actions) {
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
 }  // namespace
 
 std::string CliPath() {
@@ -102,17 +114,13 @@ TSimProcess::TSimProcess(int number, const std::vector<std::string>& args) : num
   errPath_ = TempDir() + "/sim-" + std::to_string(number) + ".err";
   std::vector<std::string> all = {SimPath(), "--com", "COM" + std::to_string(number)};
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  pid_ = Spawn(all, actions);
   close(out[1]);
   std::string line;
   char c;
@@ -153,9 +161,6 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
   std::string outPath = base + ".out", errPath = base + ".err";
   std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -164,10 +169,9 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   TRunResult result;
-  pid_t pid = -1;
   auto start = Clock::now();
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return result;
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t pid = Spawn(all, actions);
+  if (pid < 0) return result;
   auto deadline = start + std::chrono::milliseconds(timeoutMs);
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
