@@ -1,7 +1,4 @@
 // The description block of a system file: found by "=== Device ID", 93 bytes of fixed fields.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>

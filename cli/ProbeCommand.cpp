@@ -10,13 +10,10 @@
 #include "cli/ExitCodes.h"
 #include "cli/Interrupt.h"
 #include "cli/PortArgument.h"
+#include "programmer/RunControl.h"
 #include "receiver/NavReceiverExU.h"
 
 namespace {
-
-constexpr int SessionTimeoutMs = 1500;
-constexpr int RestartPauseMs = 500;
-constexpr int RestartAnswerMs = 1500;
 
 // The session's notifications arrive on its threads; the command waits for them here.
 struct TVerdict {
@@ -98,7 +95,7 @@ int RunProbe(const TCliOptions& options, TLogPrinter& printer) {
   }
 
   // The restart as the connect stage sends it: a pause, the awaited text armed, the command.
-  std::this_thread::sleep_for(std::chrono::milliseconds(RestartPauseMs));
+  std::this_thread::sleep_for(std::chrono::milliseconds(RestartCommandPauseMs));
   TPortIO& line = session.Port();
   line.ExpectAnswer("Restart");
   line.OnAnswer.Bind<&TVerdict::RestartAnswer>(&verdict);

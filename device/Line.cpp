@@ -63,18 +63,13 @@ Bytes TLine::TakeArrived() {
 }
 
 void TLine::Send(const Bytes& bytes) {
-  const bool match = SettingsMatch();
-  // An idle line gives no credit for the time it idled: the first byte starts now.
-  if (outbox_.empty() && outReady_ < Clock::now()) outReady_ = Clock::now();
-  for (std::uint8_t b : bytes) {
-    if (outbox_.size() >= kOutboxLimit) outbox_.pop_front();  // nobody listens: the line loses it
-    outbox_.push_back(match ? b : Garble(b));
-  }
+  for (std::uint8_t b : bytes) Send(b);
 }
 
 void TLine::Send(std::uint8_t byte) {
+  // An idle line gives no credit for the time it idled: the first byte starts now.
   if (outbox_.empty() && outReady_ < Clock::now()) outReady_ = Clock::now();
-  if (outbox_.size() >= kOutboxLimit) outbox_.pop_front();
+  if (outbox_.size() >= kOutboxLimit) outbox_.pop_front();  // nobody listens: the line loses it
   outbox_.push_back(SettingsMatch() ? byte : Garble(byte));
 }
 

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int RestartPauseMs = 500;
-constexpr int RestartAnswerMs = 1500;
 constexpr int GreetingArmPauseMs = 10;
 
 void Pause(int milliseconds) {
@@ -18,11 +16,10 @@ void Pause(int milliseconds) {
 
 // "COM12" gives 12; anything else is an unexpected failure.
 std::int32_t PortNumberOf(const std::string& name) {
-  std::string digits = name.size() > 3 ? name.substr(3) : "";
-  bool ok = !digits.empty() && digits.size() <= 6;
-  for (char c : digits) ok = ok && c >= '0' && c <= '9';
-  if (!ok) throw std::runtime_error("the port name " + name + " is not COM followed by a number");
-  return std::stoi(digits);
+  std::int32_t number = ComPortNumber(name);
+  if (number <= 0)
+    throw std::runtime_error("the port name " + name + " is not COM followed by a number");
+  return number;
 }
 
 }  // namespace
@@ -36,7 +33,7 @@ std::int32_t TSystemWriteThr::ConnectBootloader() {
   if (port.IsOpen()) {  // reset "Auto": the session reached the working firmware
     // Only an NMEA line at exactly the bootloader's rate needs no reopening.
     reopen = !(properties.ProtocolCode == ProtocolNmea && properties.Baud == BootRate);
-    Pause(RestartPauseMs);
+    Pause(RestartCommandPauseMs);
     port.ExpectAnswer(RestartAnswer);
     port.OnAnswer.Bind<&TSystemWriteThr::OnGreeting>(this);
     session_->Restart(true);

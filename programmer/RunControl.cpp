@@ -56,15 +56,6 @@ void Show(const std::string& text, TMessageIcon icon = TMessageIcon::None) {
   ShowMessage(text, icon);
 }
 
-// The number after "COM"; 0 when there is none.
-std::int32_t PortNumberAfterCom(const std::string& name) {
-  if (name.size() <= 3) return 0;
-  std::string digits = name.substr(3);
-  for (char c : digits)
-    if (c < '0' || c > '9') return 0;
-  return digits.size() > 6 ? 0 : std::atoi(digits.c_str());
-}
-
 }  // namespace
 
 TRunControl::TRunControl(TDM& dm, TRunControlFront& front, bool persistSettings)
@@ -169,7 +160,7 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
 
   NavReceiver->OnNoAnswer.Bind<&TRunControl::PostNoAnswer>(this);
   NavReceiver->OnConnected.Bind<&TRunControl::PostConnected>(this);
-  const std::int32_t port = PortNumberAfterCom(Sets.ComPort);
+  const std::int32_t port = ComPortNumber(Sets.ComPort);
   const std::int32_t rate =
       static_cast<std::int32_t>(std::strtol(Sets.ComRate.c_str(), nullptr, 10));
   if (port > 0)

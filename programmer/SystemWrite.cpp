@@ -7,7 +7,7 @@
 
 namespace {
 constexpr int FrameReplyMs = 1500;
-constexpr int RestartPauseMs = 200;
+constexpr int RestartFramePauseMs = 200;
 constexpr std::size_t FrameData = 1024;
 
 // The percentage as shown: the integer part, never above 100 (the step is computed from the
@@ -62,7 +62,7 @@ std::int32_t TSystemWriteThr::WriteSystem() {
 }
 
 std::int32_t TSystemWriteThr::RestartSystem() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(RestartPauseMs));
+  std::this_thread::sleep_for(std::chrono::milliseconds(RestartFramePauseMs));
   SendCommand('Z', 0);
   StageLine(Tr("Запуск системы", "System restarting"), Tr("выполнено", "done"));
   return ResultSuccess;

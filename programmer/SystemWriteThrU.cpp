@@ -32,6 +32,13 @@ void TSystemWriteThrRef::ClearIf(const TSystemWriteThr* thread) {
   if (thread_.get() == thread) released = std::move(thread_);
 }
 
+std::int32_t ComPortNumber(const std::string& name) {
+  if (name.size() <= 3 || name.size() > 9) return 0;
+  for (std::size_t i = 3; i < name.size(); ++i)
+    if (name[i] < '0' || name[i] > '9') return 0;
+  return std::stoi(name.substr(3));
+}
+
 void SetWriteMode(std::int32_t mode) {
   WriteMode = mode;
   if (auto thread = SystemWriteThr.Get()) thread->Resume();

@@ -30,6 +30,8 @@ constexpr const char* RestartAnswer = "Restart";
 constexpr const char* BootGreeting = "#$#%";
 constexpr const char* ResidentAnswer = "FLASH PROG";
 constexpr std::int32_t BootRate = 115200;
+constexpr int RestartCommandPauseMs = 500;  // before the restart command into the bootloader
+constexpr int RestartAnswerMs = 1500;       // for the receiver's "Restart"
 constexpr int GreetingWaitSeconds = 10;
 constexpr std::uint32_t BootInfoBase = 0x01000000;
 constexpr std::uint32_t FirmwareBase = 0x01010000;
@@ -70,6 +72,10 @@ class TSystemWriteThrRef {
   std::shared_ptr<TSystemWriteThr> thread_;
 };
 extern TSystemWriteThrRef SystemWriteThr;
+
+// The port number a name of the form COM<number> holds after its first three characters;
+// 0 when they are not a decimal number.
+std::int32_t ComPortNumber(const std::string& name);
 
 // Stores the command; resumes the current thread (a new one starts its body).
 void SetWriteMode(std::int32_t mode);
