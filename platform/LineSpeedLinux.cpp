@@ -2,7 +2,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include "platform/SerialDevice.h"
+#include "platform/PosixIo.h"
 
 namespace plat {
 

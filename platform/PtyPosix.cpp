@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/Pty.h"
-#include "platform/SerialDevice.h"
+#include "platform/PosixIo.h"
 
 namespace plat {
 

@@ -1,8 +1,12 @@
-// The serial device of the operating system, behind a small interface of our own.
+// The serial device of the operating system, behind a small interface of our own: opening and
+// configuring the line, and the waits the port engine's reader and writer threads block in. One
+// implementation file per operating system (SerialDevicePosix.cpp, SerialDeviceWin32.cpp).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace plat {
@@ -16,62 +20,66 @@ struct TLineSettings {
 // The bit rates the port engine applies; anything else runs the line at 115200.
 int SupportedBaudRate(int requested);
 
+// How a wait of the reader or the writer ended.
+enum class TIoStatus {
+  Done,      // bytes were read, or all bytes were written / sent
+  Woken,     // WakeReader / WakeWriter asked the waiting thread to leave
+  TimedOut,  // a bounded read saw nothing in its time
+  Lost,      // the device failed or went away (LostError says why)
+};
+
 // One open serial device: exclusive use, raw line, 8 data bits, modem lines ignored, no hang-up
-// on close. Not thread-safe by itself; its owner serialises Open, Apply, Purge and Close.
+// on close.
+//
+// Threads: the owner serialises Open, Apply, Purge and Close, and calls Close only while no Read,
+// Write or WaitSent runs. One reader thread may Read while one writer thread may Write and
+// WaitSent; WakeReader and WakeWriter may be called from any thread while the device is open.
 class TSerialDevice {
  public:
-  TSerialDevice() = default;
-  ~TSerialDevice() { Close(); }
+  TSerialDevice();
+  ~TSerialDevice();
   TSerialDevice(const TSerialDevice&) = delete;
   TSerialDevice& operator=(const TSerialDevice&) = delete;
 
-  // Opens the device for reading and writing without sharing. On failure the errno is kept.
+  // Opens the device for reading and writing without sharing. On failure the error is kept.
   bool Open(const std::string& path);
   // Applies the line settings; false when the line state cannot be set.
   bool Apply(const TLineSettings& settings);
   // Discards what the driver holds in both directions.
   void Purge();
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool IsOpen() const;
+  // The reason of the last failed Open or Apply (an errno value on every system).
   int LastError() const { return lastError_; }
 
+  // The reader's side. Waits until bytes arrive, WakeReader is called, the time is up (a
+  // negative time waits without limit) or the device fails; then takes what the driver holds,
+  // at most capacity bytes. Woken is only ever the answer to WakeReader, never to anything the
+  // line or the driver does.
+  TIoStatus Read(std::uint8_t* buffer, int capacity, int& count, int timeoutMs = -1);
+  // Makes the Read in progress, or the next one, return Woken; Open clears the request.
+  void WakeReader();
+
+  // The writer's side. Writes all bytes, waiting for room in the driver.
+  TIoStatus Write(const std::uint8_t* bytes, int count);
+  // Waits until the driver has sent everything it holds (the transmitter ran empty).
+  TIoStatus WaitSent();
+  // Makes the Write or WaitSent in progress, or the next one, return Woken; cleared by
+  // RearmWriter and by Open.
+  void WakeWriter();
+  void RearmWriter();
+
+  // Why the device was lost (an errno value), 0 while it was not.
+  int LostError() const { return lostError_.load(); }
+
  private:
-  int fd_ = -1;
+  struct TNative;  // the operating system's handles
+  std::unique_ptr<TNative> native_;
   int lastError_ = 0;
+  std::atomic<int> lostError_{0};
 };
 
 // The reason a device could not be opened and what the operator can do about it.
 std::string OpenFailureReason(int error);
-
-// Wake-up descriptor for a thread blocked in poll().
-class TWakeup {
- public:
-  TWakeup();
-  ~TWakeup();
-  TWakeup(const TWakeup&) = delete;
-  TWakeup& operator=(const TWakeup&) = delete;
-  void Signal();
-  void Clear();
-  int Fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-enum class TWaitResult { Readable, Woken, Hangup };
-
-// Blocks until fd has bytes to read, wakeFd is signalled, or the device is gone.
-TWaitResult WaitReadable(int fd, int wakeFd);
-// Number of bytes the driver holds for reading (0 on error).
-int BytesWaiting(int fd);
-// Number of bytes the driver still has to send (0 on error).
-int BytesUnsent(int fd);
-// Writes all bytes, waiting for room; stops early when wakeFd is signalled or on an error.
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count, int wakeFd);
-
-// Line speed helpers (Linux termios2, so rates without a Bxxx constant work too).
-bool SetLineSpeed(int fd, int baud);
-int GetLineSpeed(int fd);
 
 }  // namespace plat

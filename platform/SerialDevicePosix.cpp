@@ -7,8 +7,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
+#include "platform/PosixIo.h"
 #include "platform/SerialDevice.h"
 
 namespace plat {
@@ -80,6 +83,22 @@ bool LineMatches(int fd, int baud, tcflag_t wanted) {
 
 }  // namespace
 
+struct TSerialDevice::TNative {
+  int fd = -1;
+  TWakeup readerWake;
+  TWakeup writerWake;
+};
+
+TSerialDevice::TSerialDevice() : native_(std::make_unique<TNative>()) {}
+
+TSerialDevice::~TSerialDevice() {
+  Close();
+}
+
+bool TSerialDevice::IsOpen() const {
+  return native_->fd >= 0;
+}
+
 bool TSerialDevice::Open(const std::string& path) {
   if (IsOpen()) return false;
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -100,16 +119,20 @@ bool TSerialDevice::Open(const std::string& path) {
     return false;
   }
   ioctl(fd, TIOCEXCL);
-  fd_ = fd;
+  native_->fd = fd;
+  native_->readerWake.Clear();
+  native_->writerWake.Clear();
   lastError_ = 0;
+  lostError_ = 0;
   return true;
 }
 
 bool TSerialDevice::Apply(const TLineSettings& settings) {
   if (!IsOpen()) return false;
+  const int fd = native_->fd;
   const int baud = SupportedBaudRate(settings.BaudRate);
   termios tio{};
-  if (tcgetattr(fd_, &tio) != 0) {
+  if (tcgetattr(fd, &tio) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -122,9 +145,9 @@ bool TSerialDevice::Apply(const TLineSettings& settings) {
   tio.c_cc[VTIME] = 0;
   speed_t standard = StandardSpeed(baud);
   if (standard != B0) cfsetspeed(&tio, standard);
-  tcsetattr(fd_, TCSANOW, &tio);
-  if (standard == B0) SetLineSpeed(fd_, baud);
-  if (!LineMatches(fd_, baud, tio.c_cflag)) {
+  tcsetattr(fd, TCSANOW, &tio);
+  if (standard == B0) SetLineSpeed(fd, baud);
+  if (!LineMatches(fd, baud, tio.c_cflag)) {
     lastError_ = EINVAL;
     return false;
   }
@@ -132,13 +155,108 @@ bool TSerialDevice::Apply(const TLineSettings& settings) {
 }
 
 void TSerialDevice::Purge() {
-  if (IsOpen()) tcflush(fd_, TCIOFLUSH);
+  if (IsOpen()) tcflush(native_->fd, TCIOFLUSH);
 }
 
 void TSerialDevice::Close() {
   if (!IsOpen()) return;
-  ::close(fd_);
-  fd_ = -1;
+  ::close(native_->fd);
+  native_->fd = -1;
+}
+
+namespace {
+
+// A wake-up request is pending: its descriptor stays readable until it is cleared.
+bool Signalled(const pollfd& wake) {
+  return (wake.revents & POLLIN) != 0;
+}
+
+}  // namespace
+
+TIoStatus TSerialDevice::Read(std::uint8_t* buffer, int capacity, int& count, int timeoutMs) {
+  count = 0;
+  const int fd = native_->fd;
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {native_->readerWake.Fd(), POLLIN, 0}};
+    int n = ::poll(fds, 2, timeoutMs);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lostError_ = errno;
+      return TIoStatus::Lost;
+    }
+    if (Signalled(fds[1])) return TIoStatus::Woken;
+    if (n == 0) return TIoStatus::TimedOut;
+    if (fds[0].revents & POLLIN) {
+      int waiting = 0;
+      if (ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0) waiting = 1;
+      ssize_t got = ::read(fd, buffer, static_cast<std::size_t>(std::min(waiting, capacity)));
+      if (got > 0) {
+        count = static_cast<int>(got);
+        return TIoStatus::Done;
+      }
+      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      // End of file, hang-up or an I/O error: the device went away (an unplugged adapter).
+      lostError_ = got == 0 ? ENXIO : errno;
+      return TIoStatus::Lost;
+    }
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      lostError_ = (fds[0].revents & POLLNVAL) ? EBADF : ENXIO;
+      return TIoStatus::Lost;
+    }
+  }
+}
+
+void TSerialDevice::WakeReader() {
+  native_->readerWake.Signal();
+}
+
+TIoStatus TSerialDevice::Write(const std::uint8_t* bytes, int count) {
+  const int fd = native_->fd;
+  std::size_t left = count > 0 ? static_cast<std::size_t>(count) : 0;
+  while (left > 0) {
+    ssize_t n = ::write(fd, bytes, left);
+    if (n > 0) {
+      bytes += n;
+      left -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      lostError_ = errno;
+      return TIoStatus::Lost;
+    }
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {native_->writerWake.Fd(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+      lostError_ = errno;
+      return TIoStatus::Lost;
+    }
+    if (Signalled(fds[1])) return TIoStatus::Woken;
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      lostError_ = ENXIO;
+      return TIoStatus::Lost;
+    }
+  }
+  return TIoStatus::Done;
+}
+
+TIoStatus TSerialDevice::WaitSent() {
+  const int fd = native_->fd;
+  // The transmitter has run empty when the driver's output queue is empty; the driver gives no
+  // signal for it, so the queue is looked at every 2 ms.
+  for (;;) {
+    int unsent = 0;
+    if (ioctl(fd, TIOCOUTQ, &unsent) != 0 || unsent <= 0) return TIoStatus::Done;
+    pollfd wake{native_->writerWake.Fd(), POLLIN, 0};
+    if (::poll(&wake, 1, 2) > 0 && Signalled(wake)) return TIoStatus::Woken;
+  }
+}
+
+void TSerialDevice::WakeWriter() {
+  native_->writerWake.Signal();
+}
+
+void TSerialDevice::RearmWriter() {
+  native_->writerWake.Clear();
 }
 
 std::string OpenFailureReason(int error) {
@@ -179,50 +297,6 @@ void TWakeup::Signal() {
 void TWakeup::Clear() {
   std::uint64_t value;
   [[maybe_unused]] ssize_t n = ::read(fd_, &value, sizeof value);
-}
-
-TWaitResult WaitReadable(int fd, int wakeFd) {
-  for (;;) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    int n = ::poll(fds, 2, -1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return TWaitResult::Hangup;
-    }
-    if (fds[1].revents & POLLIN) return TWaitResult::Woken;
-    if (fds[0].revents & POLLIN) return TWaitResult::Readable;
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return TWaitResult::Hangup;
-  }
-}
-
-int BytesWaiting(int fd) {
-  int count = 0;
-  if (ioctl(fd, FIONREAD, &count) != 0) return 0;
-  return count;
-}
-
-int BytesUnsent(int fd) {
-  int count = 0;
-  if (ioctl(fd, TIOCOUTQ, &count) != 0) return 0;
-  return count;
-}
-
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count, int wakeFd) {
-  while (count > 0) {
-    ssize_t n = ::write(fd, bytes, count);
-    if (n > 0) {
-      bytes += n;
-      count -= static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;
-    pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-    if (fds[1].revents & POLLIN) return false;
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
-  }
-  return true;
 }
 
 }  // namespace plat

@@ -1,6 +1,7 @@
 // TPortIO against real pseudo-terminals, the test holding the other end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -30,6 +31,7 @@ struct TRecorder {
   void Data(const std::uint8_t*, int count) { Add("data " + std::to_string(count)); }
   void Packet(const std::uint8_t* p, int n) { Add("packet " + std::string(p, p + n)); }
   void Answer(const std::uint8_t*, int, const std::string& text) { Add("answer " + text); }
+  void Lost(TPortIO*) { Add("lost"); }
   void Timeout(TPortIO*) {
     std::lock_guard<std::mutex> guard(lock);
     timeoutTimes.push_back(steady_clock::now());
@@ -199,19 +201,30 @@ TEST_F(PortIO, CloseWakesATransmitterWaiter) {
   closer.join();
 }
 
-TEST_F(PortIO, VanishingDeviceEndsTheReaderAndNoiseNeverHangsIt) {
+TEST_F(PortIO, VanishingDeviceIsReportedLostOnceAndNoiseNeverHangsIt) {
   port.SetFramed(true);
   ASSERT_TRUE(port.Open());
   Bytes noise(70000);
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  port.OnData.Clear();
+  port.OnPacket.Clear();
+  port.OnLost.Bind<&TRecorder::Lost>(&rec);
   peer.Send(noise);
   std::this_thread::sleep_for(milliseconds(100));
-  peer.Hangup();
-  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_FALSE(port.Lost());
+  auto pulled = steady_clock::now();
+  peer.Hangup();  // as an unplugged adapter: the device goes away under the open port
+  ASSERT_TRUE(rec.WaitFor(1)) << "the loss was not reported";
+  EXPECT_LT(steady_clock::now() - pulled, milliseconds(500));
+  EXPECT_TRUE(port.Lost());
+  EXPECT_NE(port.LostError(), 0);
   port.Write(reinterpret_cast<const std::uint8_t*>("x"), 1);  // dropped, no crash
   auto start = steady_clock::now();
   port.Close();
   EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+  std::this_thread::sleep_for(milliseconds(50));
+  std::vector<std::string> events = rec.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "lost"), 1) << "reported once";
 }
 
 TEST(PortList, SortedAsTextIgnoringCase) {

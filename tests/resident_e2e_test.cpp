@@ -48,20 +48,19 @@ class TLink {
     s.Parity = 0;
     EXPECT_TRUE(device_.Apply(s));
   }
-  void Send(const Bytes& bytes) {
-    plat::TWakeup never;
-    plat::WriteAll(device_.Fd(), bytes.data(), bytes.size(), never.Fd());
-  }
+  void Send(const Bytes& bytes) { device_.Write(bytes.data(), static_cast<int>(bytes.size())); }
   Bytes Read(std::size_t count, int timeoutMs) {
     Bytes got;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+    while (got.size() < count) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
       std::uint8_t buffer[4096];
-      ssize_t n = ::read(device_.Fd(), buffer, std::min(sizeof buffer, count - got.size()));
-      if (n > 0)
+      int n = 0;
+      int wanted = static_cast<int>(std::min(sizeof buffer, count - got.size()));
+      if (device_.Read(buffer, wanted, n, static_cast<int>(left.count())) == plat::TIoStatus::Done)
         got.insert(got.end(), buffer, buffer + n);
-      else
-        usleep(2000);
     }
     return got;
   }

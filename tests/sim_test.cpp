@@ -25,18 +25,20 @@ struct TLineEnd {
     device.Purge();
   }
   void Send(const std::string& text) {
-    plat::TWakeup never;
-    plat::WriteAll(device.Fd(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
-                   never.Fd());
+    device.Write(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
   }
   std::string ReadFor(int ms) {
     std::string got;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-      char buffer[512];
-      ssize_t n = ::read(device.Fd(), buffer, sizeof buffer);
-      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-      usleep(5000);
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      std::uint8_t buffer[512];
+      int n = 0;
+      if (device.Read(buffer, sizeof buffer, n, static_cast<int>(left.count())) ==
+          plat::TIoStatus::Done)
+        got.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
     }
     return got;
   }

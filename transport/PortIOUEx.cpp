@@ -1,8 +1,5 @@
 #include "transport/PortIOUEx.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -119,7 +116,8 @@ bool TPortIO::Open() {
   {
     std::lock_guard<std::mutex> lock(DeviceLock);
     if (Device.IsOpen()) return false;
-    std::string path = plat::DevicePathOf(PortNumber);
+    // A device given with the number is used as it is; otherwise the registry names it now.
+    std::string path = devicePath_.empty() ? plat::DevicePathOf(PortNumber) : devicePath_;
     if (path.empty()) {
       lastOpenError_ = ENOENT;
       return false;
@@ -139,10 +137,9 @@ bool TPortIO::Open() {
     }
     Device.Purge();
     lastOpenError_ = 0;
+    lostError_ = 0;
     Deframer.Clear();
-    int readerFd = ::dup(Device.Fd());
-    ReaderWake = std::make_shared<plat::TWakeup>();
-    Reader = std::thread([this, readerFd, wake = ReaderWake] { ReaderLoop(readerFd, wake); });
+    Reader = std::thread([this] { ReaderLoop(); });
   }
   OutBuffer.Reset();
   return true;
@@ -152,7 +149,7 @@ void TPortIO::Close() {
   DisarmTimeout();
   if (!IsOpen()) return;
   // The reader ends before the device is closed and before a next Open starts another one.
-  if (ReaderWake) ReaderWake->Signal();
+  Device.WakeReader();
   if (Reader.joinable()) {
     if (Reader.get_id() == std::this_thread::get_id())
       Reader.detach();  // called from inside a callback: the reader leaves after it returns
@@ -166,24 +163,28 @@ void TPortIO::Close() {
   WriteDone.wait_for(lock, std::chrono::milliseconds(CloseDrainMs),
                      [this] { return !Writing && OutBuffer.Count() == 0; });
   Closing = true;
-  WriterWake.Signal();
+  Device.WakeWriter();
   WriteDone.wait(lock, [this] { return !Writing; });
-  WriterWake.Clear();
+  Device.RearmWriter();
   Closing = false;
   Device.Close();
-  ReaderWake.reset();
 }
 
 void TPortIO::SetPortNumber(int number) {
-  if (number == PortNumber) return;
+  SetPort(plat::TPortEntry{number, "COM" + std::to_string(number), ""});
+}
+
+void TPortIO::SetPort(const plat::TPortEntry& port) {
+  if (port.Number == PortNumber && port.Device == devicePath_) return;
   bool wasOpen = IsOpen();
   Close();
-  PortNumber = number;
+  PortNumber = port.Number;
+  devicePath_ = port.Device;
   if (wasOpen) Open();
 }
 
 std::string TPortIO::PortName(bool deviceForm) const {
-  if (deviceForm) return plat::DevicePathOf(PortNumber);
+  if (deviceForm) return devicePath_.empty() ? plat::DevicePathOf(PortNumber) : devicePath_;
   return "COM" + std::to_string(PortNumber);
 }
 
@@ -252,31 +253,26 @@ void TPortIO::TimerFired() {
   OnTimeout(this);
 }
 
-void TPortIO::ReaderLoop(int fd, std::shared_ptr<plat::TWakeup> wake) {
+void TPortIO::ReaderLoop() {
   for (;;) {
-    plat::TWaitResult result = plat::WaitReadable(fd, wake->Fd());
-    if (result != plat::TWaitResult::Readable) break;  // woken by Close, or the device is gone
-    int waiting = plat::BytesWaiting(fd);
-    bool gone = false;
-    do {
-      ssize_t n = ::read(fd, RxBuffer, static_cast<size_t>(std::clamp(waiting, 1, RxBufferSize)));
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        gone = true;  // end of file, hang-up or I/O error: the device vanished
-        break;
-      }
-      if (n < 0) break;
-      Trace(PortNumber, false, RxBuffer, static_cast<int>(n));
-      ProcessChunk(RxBuffer, static_cast<int>(n));
-      waiting -= static_cast<int>(n);
-      pollfd wakeCheck{wake->Fd(), POLLIN, 0};
-      if (::poll(&wakeCheck, 1, 0) > 0) {
-        gone = true;
-        break;
-      }
-    } while (waiting > 0);
-    if (gone) break;
+    int count = 0;
+    plat::TIoStatus status = Device.Read(RxBuffer, RxBufferSize, count);
+    if (status == plat::TIoStatus::Woken) return;  // Close wants the reader gone
+    if (status == plat::TIoStatus::Lost) {
+      MarkLost(Device.LostError());
+      return;
+    }
+    if (status != plat::TIoStatus::Done) continue;
+    Trace(PortNumber, false, RxBuffer, count);
+    ProcessChunk(RxBuffer, count);
   }
-  ::close(fd);
+}
+
+void TPortIO::MarkLost(int error) {
+  if (error == 0) error = ENXIO;
+  int none = 0;
+  if (!lostError_.compare_exchange_strong(none, error)) return;  // reported once
+  OnLost(this);
 }
 
 void TPortIO::ProcessChunk(const std::uint8_t* bytes, int count) {
@@ -310,26 +306,21 @@ void TPortIO::WriterLoop() {
     if (WriterStop) return;
     int count = 0;
     if (!OutBuffer.Get(buffer, count) || count == 0) continue;
-    int fd;
     {
       std::lock_guard<std::mutex> lock(DeviceLock);
-      if (!Device.IsOpen() || Closing) {
+      if (!Device.IsOpen() || Closing || Lost()) {
         WriteDone.notify_all();
-        continue;  // bytes for a closed port are lost
+        continue;  // bytes for a closed or lost port are dropped
       }
       Writing = true;
-      fd = Device.Fd();
     }
-    bool written = plat::WriteAll(fd, buffer, static_cast<size_t>(count), WriterWake.Fd());
-    if (written) {
+    plat::TIoStatus status = Device.Write(buffer, count);
+    if (status == plat::TIoStatus::Done) {
       Trace(PortNumber, true, buffer, count);
-      // The transmitter has run empty when the driver's output queue is empty.
-      while (plat::BytesUnsent(fd) > 0) {
-        pollfd wakeCheck{WriterWake.Fd(), POLLIN, 0};
-        if (::poll(&wakeCheck, 1, 2) != 0) break;
-      }
-      TxEmptyEvent.Set();
+      status = Device.WaitSent();
+      if (status != plat::TIoStatus::Lost) TxEmptyEvent.Set();
     }
+    if (status == plat::TIoStatus::Lost) MarkLost(Device.LostError());
     {
       std::lock_guard<std::mutex> lock(DeviceLock);
       Writing = false;

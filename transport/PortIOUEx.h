@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Callback.h"
+#include "platform/ComRegistry.h"
 #include "platform/Event.h"
 #include "platform/SerialDevice.h"
 #include "platform/TimedLock.h"
@@ -78,7 +79,10 @@ class TPortIO {
   bool Open();
   void Close();
   bool IsOpen() const;
+  // The port by its number: the registry names its device at each Open.
   void SetPortNumber(int number);
+  // The port by its number and the device already resolved for it (a job resolves it once).
+  void SetPort(const plat::TPortEntry& port);
   // "COM7", or in device form the path of the device behind it.
   std::string PortName(bool deviceForm) const;
   void Purge();
@@ -91,6 +95,10 @@ class TPortIO {
   bool TimeoutArmed() const;
   // errno of the last Open that failed (0 after a successful one).
   int LastOpenError() const { return lastOpenError_.load(); }
+  // The device failed or went away while open (an unplugged adapter): why, as an errno value;
+  // 0 while it was not lost. Cleared by the next Open.
+  int LostError() const { return lostError_.load(); }
+  bool Lost() const { return LostError() != 0; }
 
   // Plain fields that callers set while no traffic depends on them.
   std::int32_t TimeoutMs = DefaultTimeoutMs;
@@ -106,9 +114,12 @@ class TPortIO {
   plat::TCallback<const std::uint8_t*, int> OnData;
   plat::TCallback<const std::uint8_t*, int> OnPacket;
   plat::TCallback<const std::uint8_t*, int, const std::string&> OnAnswer;
+  // Called once, on the reader or writer thread, when the device is lost.
+  plat::TCallback<TPortIO*> OnLost;
 
  private:
-  void ReaderLoop(int fd, std::shared_ptr<plat::TWakeup> wake);
+  void ReaderLoop();
+  void MarkLost(int error);
   void ProcessChunk(const std::uint8_t* bytes, int count);
   void WriterLoop();
   void TimerFired();
@@ -132,16 +143,16 @@ class TPortIO {
   TDeframer Deframer;
 
   // The device and its threads. DeviceLock guards the device against the writer while it is
-  // opened, purged or closed; the reader works on its own duplicate of the descriptor.
+  // opened, purged or closed; the reader is joined before the device closes.
   mutable std::mutex DeviceLock;
   std::condition_variable WriteDone;
   plat::TSerialDevice Device;
   bool Writing = false;  // the writer is inside a write on the device (DeviceLock)
   bool Closing = false;  // Close waits for that write to end (DeviceLock)
-  std::shared_ptr<plat::TWakeup> ReaderWake;
-  plat::TWakeup WriterWake;
   std::thread Reader;
   std::thread Writer;
   std::atomic<bool> WriterStop{false};
   std::atomic<int> lastOpenError_{0};
+  std::atomic<int> lostError_{0};
+  std::string devicePath_;  // empty: resolved from PortNumber at each Open
 };

@@ -1,7 +1,7 @@
 #include "transport/PortList.h"
 
-#include <strings.h>
 #include <algorithm>
+#include <cctype>
 
 #include "platform/ComRegistry.h"
 #include "platform/SerialDevice.h"
@@ -10,8 +10,12 @@ void ListSerialPorts(std::vector<std::string>& list) {
   list.clear();
   std::vector<std::string> scratch;
   for (const plat::TPortEntry& entry : plat::ListPortEntries()) scratch.push_back(entry.Name);
-  std::sort(scratch.begin(), scratch.end(), [](const std::string& a, const std::string& b) {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
+  auto lower = [](unsigned char c) { return std::tolower(c); };
+  std::sort(scratch.begin(), scratch.end(), [&](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+          return lower(static_cast<unsigned char>(x)) < lower(static_cast<unsigned char>(y));
+        });
   });
   list = std::move(scratch);
 }
