@@ -42,6 +42,38 @@ TEST(Event, SetFromAnotherThreadEndsAWait) {
   setter.join();
 }
 
+TEST(StopSignal, WakesEveryWaitThatWatchesItAndStaysRaised) {
+  plat::TStopSignal stop;
+  TEvent a(TEvent::ResetMode::Auto, false), b(TEvent::ResetMode::Manual, false);
+  std::atomic<int> stopped{0};
+  std::thread waiterA([&] { stopped += a.Wait(-1, stop) == TEvent::TWait::Stopped; });
+  std::thread waiterB([&] { stopped += b.Wait(60000, stop) == TEvent::TWait::Stopped; });
+  std::thread sleeper([&] { stopped += !stop.SleepFor(60000); });
+  std::this_thread::sleep_for(milliseconds(50));
+  auto start = steady_clock::now();
+  stop.Request();
+  waiterA.join();
+  waiterB.join();
+  sleeper.join();
+  EXPECT_LT(steady_clock::now() - start, milliseconds(2000));
+  EXPECT_EQ(stopped, 3);
+  // Raised for good: later waits end at once, and an event set meanwhile is kept for later.
+  a.Set();
+  EXPECT_EQ(a.Wait(60000, stop), TEvent::TWait::Stopped);
+  EXPECT_TRUE(a.IsSet());
+  EXPECT_FALSE(stop.SleepFor(60000));
+}
+
+TEST(StopSignal, WaitsWithoutAStopBehaveAsPlainWaits) {
+  plat::TStopSignal stop;
+  TEvent event(TEvent::ResetMode::Auto, false);
+  EXPECT_EQ(event.Wait(20, stop), TEvent::TWait::TimedOut);
+  event.Set();
+  EXPECT_EQ(event.Wait(20, stop), TEvent::TWait::Signalled);
+  EXPECT_FALSE(event.IsSet()) << "an auto-reset event is consumed";
+  EXPECT_TRUE(stop.SleepFor(10));
+}
+
 TEST(TimerQueue, FiresOnceChangeRestartsDeleteWaitsForRunningCallback) {
   auto& queue = plat::TTimerQueue::Instance();
   std::atomic<int> fired{0};
