@@ -128,17 +128,18 @@ void TNavReceiver::HandleRawBlock(const std::uint8_t* payload) {
 }
 
 void TNavReceiver::HandleNavigationStatus(const std::uint8_t* payload) {
-  std::lock_guard<std::mutex> lock(dataLock_);
-  std::memcpy(navigationStatus_, payload, sizeof navigationStatus_);
   const bool available = (payload[68] & 0x11) == 0x11;
-  if (!coordinatesAvailable_ && available) {
-    coordinatesAvailable_ = true;
-    AddLog("coordinates are available: " + TimeStamp());
-    OnCoordinates(this);
-  } else if (coordinatesAvailable_ && !available) {
-    coordinatesAvailable_ = false;
-    OnCoordinates(this);
+  bool changed = false;
+  {
+    std::lock_guard<std::mutex> lock(dataLock_);
+    std::memcpy(navigationStatus_, payload, sizeof navigationStatus_);
+    changed = coordinatesAvailable_ != available;
+    coordinatesAvailable_ = available;
   }
+  // Reported outside the lock: a handler may ask CoordinatesAvailable() again.
+  if (!changed) return;
+  if (available) AddLog("coordinates are available: " + TimeStamp());
+  OnCoordinates(this);
 }
 
 void TNavReceiver::HandleReportedValue(const std::uint8_t* payload, int payloadLength) {

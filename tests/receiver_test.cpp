@@ -17,7 +17,12 @@ struct TNotes {
   std::atomic<int> connected{0}, noAnswer{0}, coordinates{0}, testResults{0};
   void Connected(TNavReceiver*) { ++connected; }
   void NoAnswer(TNavReceiver*) { ++noAnswer; }
-  void Coordinates(TNavReceiver*) { ++coordinates; }
+  // Asks the session back from inside its callback, as a window's handler would.
+  void Coordinates(TNavReceiver* session) {
+    lastAvailable = session->CoordinatesAvailable();
+    ++coordinates;
+  }
+  std::atomic<bool> lastAvailable{false};
   void TestResult(TNavReceiver*) { ++testResults; }
 };
 
@@ -267,6 +272,7 @@ TEST_F(Session, ZorpReportedValueStatusAndSelfTest) {
   status(0x00);
   ASSERT_TRUE(WaitUntil([&] { return notes.coordinates == 2; }));
   EXPECT_FALSE(session->CoordinatesAvailable());
+  EXPECT_FALSE(notes.lastAvailable);
   int available = 0;
   for (auto& line : session->Log()) available += line.rfind("coordinates are available: ", 0) == 0;
   EXPECT_EQ(available, 1);
