@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 namespace {
@@ -19,7 +20,14 @@ void WatchInterrupts(std::function<void()> onStop) {
   std::thread([signals, onStop = std::move(onStop)] {
     int signal = 0;
     while (sigwait(&signals, &signal) == 0) {
-      if (!interrupted.exchange(true)) onStop();
+      if (!interrupted.exchange(true)) {
+        onStop();
+        continue;
+      }
+      // A second signal while the job stops: the signal's own action ends the program at once.
+      std::signal(signal, SIG_DFL);
+      pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+      raise(signal);
     }
   }).detach();
 }

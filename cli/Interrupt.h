@@ -4,6 +4,7 @@
 
 #include <functional>
 
-// Starts watching; onStop runs on the watcher thread when the first signal arrives.
+// Starts watching; onStop runs on the watcher thread when the first signal arrives. A second
+// signal ends the program at once, by the signal's own action.
 void WatchInterrupts(std::function<void()> onStop);
 bool Interrupted();

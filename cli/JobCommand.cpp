@@ -20,9 +20,10 @@ class TCliFront : public TRunControlFront {
   TCliFront(TCallQueue& queue, TLogPrinter& printer) : queue_(queue), printer_(printer) {}
   void EnableControls(bool, bool) override {}
   void ClearLog() override { printer_.Clear(); }
-  void ShowProgress() override { printer_.Show(ProgressInfo); }
+  void ShowProgress(const TProgressInfo& info) override { printer_.Show(info); }
   void Synchronize(const std::function<void()>& fn) override { queue_.Invoke(fn); }
   void Post(int, std::function<void()> fn) override { queue_.Post(std::move(fn)); }
+  void RunCallsUntil(const std::function<bool()>& done) override { queue_.RunUntil(done); }
 
  private:
   TCallQueue& queue_;
@@ -83,13 +84,13 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
   control->OnFinished = [&] {
     ended = true;
     // Without a thread the receiver did not answer in its working protocol.
-    exit = control->LastThread() ? ExitOf(WriteResult) : ExitNoAnswer;
+    exit = control->LastThread() ? ExitOf(control->Job()->WriteResult) : ExitNoAnswer;
   };
   control->OnVersions = [&] {
     ended = true;
-    exit = ExitOf(WriteResult);
-    // The parked thread is stopped the way the window stops it: the restart goes out.
-    if (WriteResult == ResultSuccess) control->StopWriteThread();
+    exit = ExitOf(control->Job()->WriteResult);
+    // The parked thread is let go the way the window lets it go: the restart goes out.
+    if (exit == ExitSuccess) control->RequestStop();
   };
   bool stopped = false;
 
@@ -113,24 +114,14 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
   queue.RunUntil([&] {
     if (Interrupted() && !stopped) {
       stopped = true;
-      control->StopWriteThread();  // as closing the window after "Yes"
+      control->RequestStop();  // as closing the window after "Yes"
     }
-    auto thread = control->LastThread();
-    // A stopped job waits for the thread only while it still owes the resident its restart.
-    bool owesRestart = thread && thread->ResidentLoaded();
-    return (ended && (!thread || thread->Finished())) ||
-           (stopped && (!owesRestart || thread->Finished()));
+    // The thread's last steps (the restart owed to the resident) are waited for.
+    return (ended || stopped) && !control->ThreadRunning();
   });
   control->Close();
   printer.Finish();
   SetMessageSink(nullptr);
-  auto thread = control->LastThread();
-  if (thread && !thread->Finished()) {
-    // The thread still waits inside a stage and has nothing left to send: leave at once,
-    // without running the destructors it may still need.
-    std::fflush(nullptr);
-    std::_Exit(ExitInterrupted);
-  }
   if (stopped) return ExitInterrupted;
   return exit;
 }

@@ -1,14 +1,10 @@
-// The link to the bootloader and the resident: 9-byte command frames, 128-byte memory reads,
-// single-byte replies and the greeting's answer.
+#include "programmer/BootloaderLink.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "appdata/Language.h"
-#include "programmer/SystemWriteThrU.h"
-
-namespace {
-constexpr int BlockReadMs = 500;
-}
 
 std::string RefusalStatus(std::uint8_t byte) {
   char hex[4];
@@ -16,76 +12,119 @@ std::string RefusalStatus(std::uint8_t byte) {
   return std::string(Tr("ошибка (", "Error (")) + hex + "h)";
 }
 
-void TSystemWriteThr::SendCommand(char code, std::uint32_t argument) {
+void TBootloaderLink::SendCommand(TBootOpcode code, std::uint32_t argument) {
   std::uint8_t frame[9];
-  const std::uint32_t rate = BootRate;
+  const auto rate = static_cast<std::uint32_t>(BootRate);
   for (int i = 0; i < 4; ++i) frame[i] = static_cast<std::uint8_t>(rate >> (8 * i));
   frame[4] = static_cast<std::uint8_t>(code);
   for (int i = 0; i < 4; ++i) frame[5 + i] = static_cast<std::uint8_t>(argument >> (8 * i));
-  Port().Write(frame, sizeof frame);
+  port_.Write(frame, sizeof frame);
 }
 
-std::int32_t TSystemWriteThr::ReadBlock(std::uint32_t address) {
-  Port().SetFramed(false);
-  ReplyEvent.Reset();
+TLinkWait TBootloaderLink::WaitEvent(plat::TEvent& event, int milliseconds) {
+  switch (event.Wait(milliseconds, job_.Stop)) {
+    case plat::TEvent::TWait::Signalled:
+      return TLinkWait::Arrived;
+    case plat::TEvent::TWait::TimedOut:
+      return TLinkWait::TimedOut;
+    default:
+      return TLinkWait::Stopped;
+  }
+}
+
+TLinkWait TBootloaderLink::ReadBlock(std::uint32_t address) {
+  port_.SetFramed(false);
+  replyEvent_.Reset();
   // The handler is in place before the request goes out, so the reply cannot come first.
-  Port().OnData.Bind<&TSystemWriteThr::OnBlockData>(this);
-  SendCommand('[', address);
-  return ReplyEvent.Wait(BlockReadMs) ? 0 : -1;
+  port_.OnData.Bind<&TBootloaderLink::OnBlockData>(this);
+  SendCommand(TBootOpcode::ReadMemory, address);
+  return WaitEvent(replyEvent_, BlockReadMs);
 }
 
-bool TSystemWriteThr::BlockErased() const {
+std::array<std::uint8_t, BlockSize> TBootloaderLink::Block() const {
   std::lock_guard<std::mutex> lock(blockLock_);
-  for (std::uint8_t b : ReplyBlock)
-    if (b != 0xFF) return false;
-  return true;
+  return replyBlock_;
 }
 
-void TSystemWriteThr::OnBlockData(const std::uint8_t* bytes, int count) {
+bool TBootloaderLink::BlockErased() const {
+  std::lock_guard<std::mutex> lock(blockLock_);
+  return std::all_of(replyBlock_.begin(), replyBlock_.end(),
+                     [](std::uint8_t b) { return b == 0xFF; });
+}
+
+void TBootloaderLink::RealignBlocks() {
+  std::lock_guard<std::mutex> lock(blockLock_);
+  replyCount_ = 0;
+}
+
+void TBootloaderLink::OnBlockData(const std::uint8_t* bytes, int count) {
   if (count <= 0) return;
   bool complete = false;
   {
     std::lock_guard<std::mutex> lock(blockLock_);
-    std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(count), 128 - ReplyCount);
-    std::memcpy(ReplyBlock + ReplyCount, bytes, n);
-    ReplyCount += n;
-    if (ReplyCount >= 128) {
-      ReplyCount = 0;
+    const int n = std::min(count, BlockSize - replyCount_);
+    std::memcpy(replyBlock_.data() + replyCount_, bytes, static_cast<std::size_t>(n));
+    replyCount_ += n;  // the rest of the chunk is dropped
+    if (replyCount_ >= BlockSize) {
+      replyCount_ = 0;
       complete = true;
     }
   }
-  if (complete) ReplyEvent.Set();
+  if (complete) replyEvent_.Set();
 }
 
-void TSystemWriteThr::OnAckData(const std::uint8_t* bytes, int count) {
+void TBootloaderLink::ListenForReplies() {
+  port_.SetFramed(false);
+  port_.OnData.Bind<&TBootloaderLink::OnAckData>(this);
+}
+
+void TBootloaderLink::ExpectReply() {
+  replyEvent_.Reset();
+}
+
+void TBootloaderLink::OnAckData(const std::uint8_t* bytes, int count) {
   if (count <= 0) return;
-  SetAck(bytes[0]);
-  ReplyEvent.Set();
+  {
+    std::lock_guard<std::mutex> lock(ackLock_);
+    ackByte_ = bytes[0];  // the other bytes of the chunk are ignored
+  }
+  replyEvent_.Set();
 }
 
-bool TSystemWriteThr::WaitAck(int milliseconds, std::uint8_t& reply) {
+TLinkWait TBootloaderLink::WaitReply(int milliseconds, std::uint8_t& reply) {
   reply = 0;
-  if (!ReplyEvent.Wait(milliseconds)) return false;
-  reply = GetAck();
-  return true;
+  TLinkWait outcome = WaitEvent(replyEvent_, milliseconds);
+  if (outcome == TLinkWait::Arrived) {
+    std::lock_guard<std::mutex> lock(ackLock_);
+    reply = ackByte_;
+  }
+  return outcome;
 }
 
-std::uint8_t TSystemWriteThr::GetAck() const {
-  std::lock_guard<std::mutex> lock(AckLock);
-  return AckByte;
+void TBootloaderLink::ExpectText(const std::string& text) {
+  port_.ExpectAnswer(text);
+  port_.OnAnswer.Bind<&TBootloaderLink::OnGreeting>(this);
 }
 
-void TSystemWriteThr::SetAck(std::uint8_t byte) {
-  std::lock_guard<std::mutex> lock(AckLock);
-  AckByte = byte;
+TLinkWait TBootloaderLink::WaitText(int milliseconds) {
+  return WaitEvent(port_.AnswerEvent, milliseconds);
 }
 
-void TSystemWriteThr::SendGreetingReply() {
-  const std::uint8_t reply = 0xCC;
-  Port().Write(&reply, 1);
+void TBootloaderLink::OnGreeting(const std::uint8_t*, int, const std::string& text) {
+  // The port signals AnswerEvent after this returns: 0xCC is queued when the waiter wakes. A
+  // stopped job answers nothing more: the bootloader then starts the working firmware again.
+  if (text == BootGreeting && !Stopped()) {
+    const std::uint8_t answer = BootByte::GreetingAnswer;
+    port_.Write(&answer, 1);
+  }
 }
 
-void TSystemWriteThr::OnGreeting(const std::uint8_t*, int, const std::string& text) {
-  // The port signals AnswerEvent after this returns: 0xCC is queued when the waiter wakes.
-  if (text == BootGreeting) SendGreetingReply();
+bool TBootloaderLink::Pause(int milliseconds) {
+  return job_.Stop.SleepFor(milliseconds);
+}
+
+void TBootloaderLink::Detach() {
+  port_.OnData.Clear();
+  port_.OnAnswer.Clear();
+  port_.OnPacket.Clear();
 }

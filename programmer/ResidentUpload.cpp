@@ -1,14 +1,8 @@
 // The resident upload through the bootloader, and the erase that opens a programming command.
-#include <thread>
-
-#include "appdata/DMU.h"
+#include "appdata/Language.h"
 #include "programmer/SystemWriteThrU.h"
 
 namespace {
-constexpr int UploadPauseMs = 300;
-constexpr int ResidentAnswerMs = 5000;
-constexpr int EraseReplyMs = 30000;
-
 void PutU32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
@@ -16,38 +10,51 @@ void PutU32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
 
 std::int32_t TSystemWriteThr::UploadResident() {
   StageLine(Tr("Загрузка резидента", "Initialization"), Tr("ждите...", "waiting..."));
-  std::this_thread::sleep_for(std::chrono::milliseconds(UploadPauseMs));
-  TPortIO& port = Port();
-  port.ExpectAnswer(ResidentAnswer);
+  if (!link_.Pause(UploadPauseMs)) return Interrupted(ResultResident);
+  const TJobImages& images = job_->Images;
+  link_.ExpectText(ResidentAnswer);
   std::vector<std::uint8_t> upload;
-  upload.reserve(ResidentImage.size() + 8);
-  PutU32(upload, ResidentSize);
-  PutU32(upload, ResidentSum);
-  upload.insert(upload.end(), ResidentImage.begin(), ResidentImage.end());
-  port.Write(upload.data(), static_cast<int>(upload.size()));
-  if (!port.AnswerEvent.Wait(ResidentAnswerMs)) {
-    StageLine("", Tr("ошибка", "Error"));
-    return ResultResident;
+  upload.reserve(images.ResidentImage.size() + 8);
+  PutU32(upload, images.ResidentSize);
+  PutU32(upload, images.ResidentSum);
+  upload.insert(upload.end(), images.ResidentImage.begin(), images.ResidentImage.end());
+  // From here on the resident may start: a stop still owes it the restart command. An upload
+  // once begun is sent whole (1.5 s at most), since a bootloader left with part of an image
+  // would swallow that command as image bytes.
+  residentMayRun_ = true;
+  Port().Write(upload.data(), static_cast<int>(upload.size()));
+  switch (link_.WaitText(ResidentAnswerMs)) {
+    case TLinkWait::Stopped:
+      return Interrupted(ResultResident);
+    case TLinkWait::TimedOut:
+      StageLine("", Tr("ошибка", "Error"));
+      return ResultResident;
+    case TLinkWait::Arrived:
+      break;
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(UploadPauseMs));
+  if (!link_.Pause(UploadPauseMs)) return Interrupted(ResultResident);
   StageLine("", Tr("выполнено", "done"));
   return ResultSuccess;
 }
 
 std::int32_t TSystemWriteThr::EraseFlash() {
-  TPortIO& port = Port();
-  port.SetFramed(false);
-  ReplyEvent.Reset();
-  port.OnData.Bind<&TSystemWriteThr::OnAckData>(this);  // stays for the write stage
-  SendCommand('3', static_cast<std::uint32_t>(SystemImage.size()));
+  link_.ListenForReplies();  // stays for the write stage
+  link_.ExpectReply();
+  link_.SendCommand(TBootOpcode::Erase,
+                    static_cast<std::uint32_t>(job_->Images.SystemImage.size()));
   // The reply may come while this line is shown: the auto-reset event keeps it.
   StageLine(Tr("Стирание области памяти", "Erasing flash"), Tr("ждите...", "waiting..."));
   std::uint8_t reply = 0;
-  if (!WaitAck(EraseReplyMs, reply)) {
-    StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
-    return ResultErase;
+  switch (link_.WaitReply(EraseReplyMs, reply)) {
+    case TLinkWait::Stopped:
+      return Interrupted(ResultErase);
+    case TLinkWait::TimedOut:
+      StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
+      return ResultErase;
+    case TLinkWait::Arrived:
+      break;
   }
-  if (reply != 0xAA) {
+  if (reply != BootByte::Accepted) {
     StageLine("", RefusalStatus(reply));
     return ResultErase;
   }

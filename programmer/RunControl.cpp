@@ -1,12 +1,12 @@
 #include "programmer/RunControl.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 
 #include "appdata/MessageSink.h"
+#include "platform/ComRegistry.h"
 #include "platform/TimeStamp.h"
-
-std::shared_ptr<TNavReceiver> NavReceiver;
 
 // The thread's reports, carried onto the UI thread; after Close they reach nobody.
 class TRunControl::TThreadView : public TJobView {
@@ -18,17 +18,17 @@ class TRunControl::TThreadView : public TJobView {
     std::lock_guard<std::mutex> guard(lock_);
     detached_ = true;
   }
-  void ShowProgress() override {
-    Call([this] { front_.ShowProgress(); });
+  void ShowProgress(TJob& job) override {
+    Call([this, &job] { front_.ShowProgress(job.ProgressInfo); });
   }
-  void ShowVersions() override {
-    Call([this] {
-      if (auto control = control_.lock()) control->ShowVersions();
+  void ShowVersions(TJob& job) override {
+    Call([this, &job] {
+      if (auto control = control_.lock()) control->ShowVersions(job);
     });
   }
-  void WriteFinished() override {
-    Call([this] {
-      if (auto control = control_.lock()) control->WriteFinished();
+  void WriteFinished(TJob& job) override {
+    Call([this, &job] {
+      if (auto control = control_.lock()) control->WriteFinished(job);
     });
   }
 
@@ -40,7 +40,11 @@ class TRunControl::TThreadView : public TJobView {
   void Call(const std::function<void()>& report) {
     if (Detached()) return;
     front_.Synchronize([&] {
-      if (!Detached()) report();
+      if (Detached()) return;
+      auto control = control_.lock();
+      if (control) ++control->reporting_;
+      report();
+      if (control) --control->reporting_;
     });
   }
 
@@ -63,6 +67,18 @@ TRunControl::TRunControl(TDM& dm, TRunControlFront& front, bool persistSettings)
 
 TRunControl::~TRunControl() {
   if (view_) view_->Detach();
+}
+
+std::shared_ptr<TSystemWriteThr> TRunControl::CurrentThread() const {
+  return SystemWriteThr && !SystemWriteThr->Released() ? SystemWriteThr : nullptr;
+}
+
+bool TRunControl::ThreadRunning() const {
+  return SystemWriteThr && SystemWriteThr->Started() && !SystemWriteThr->Finished();
+}
+
+void TRunControl::ShowLine(const std::string& text, const std::string& status) {
+  front_.ShowProgress(TProgressInfo{text, status});
 }
 
 void TRunControl::ReleaseSession() {
@@ -97,16 +113,33 @@ void TRunControl::SaveChangedInputs(const TJobInputs& inputs, const std::string&
   Sets.Protocol = inputs.Protocol;
   Sets.SystemFile = inputs.SystemFile;
   Sets.ResetType = inputs.ResetIndex;
-  if (persistSettings_) dm_.SaveSettings();
+  dm_.SaveSettings();
+}
+
+std::shared_ptr<TJob> TRunControl::MakeJob(const TJobInputs& inputs) const {
+  auto job = std::make_shared<TJob>();
+  // The port is resolved once, here: the number the name holds and the device behind it.
+  job->Port.Name = inputs.Port;
+  job->Port.Number = plat::PortNumberOf(inputs.Port);
+  if (job->Port.Number > 0) job->Port.Device = plat::DevicePathOf(job->Port.Number);
+  job->Rate = static_cast<std::int32_t>(std::strtol(inputs.Rate.c_str(), nullptr, 10));
+  job->Protocol = inputs.ProtocolIndex == 0 ? ProtocolZorp : ProtocolNmea;
+  job->ResetAuto = inputs.ResetIndex == 0;
+  job->Images.SystemImage = SystemImage;
+  job->Images.SystemImageSum = SystemImageSum;
+  job->Images.ResidentImage = ResidentImage;
+  job->Images.ResidentSize = ResidentSize;
+  job->Images.ResidentSum = ResidentSum;
+  return job;
 }
 
 TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& inputs) {
-  if (SystemWriteThr) {
+  if (auto parked = CurrentThread()) {
     // A parked thread takes the command with its bootloader link. The job runs again, so the
     // close guard asks and "Save As..." waits until it ends.
     front_.EnableControls(false, false);
     jobRunning_ = true;
-    SetWriteMode(mode);
+    parked->SetWriteMode(mode);
     return TStart::HandedToThread;
   }
   if (inputs.Port.empty()) {
@@ -131,27 +164,28 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
       Show(Tr("Необходимо указать файл системы!", "Incorrect system file path!"));
       return TStart::InputMissing;
     }
-    Sets.SystemFile = inputs.SystemFile;
-    if (!dm_.LoadSystemFile(Sets.SystemFile)) {
+    if (persistSettings_) Sets.SystemFile = inputs.SystemFile;
+    if (!dm_.LoadSystemFile(inputs.SystemFile)) {
       Show(Tr("Ошибка чтения файла системы !", "Error at system file reading!"));
       return TStart::SystemFileUnreadable;
     }
   }
   jobMode_ = mode;
-  SaveChangedInputs(inputs, previousFile);
+  if (persistSettings_) SaveChangedInputs(inputs, previousFile);
   front_.ClearLog();
 
   ReleaseSession();
+  job_ = MakeJob(inputs);
+  SystemWriteThr.reset();
   NavReceiver = std::make_shared<TNavReceiver>();
   NavReceiver->SetTimeout(SessionTimeoutMs);
   const std::string started =
       std::string(Tr("Начало выполнения - ", "Execution is started - ")) + plat::TimeStamp();
 
-  if (Sets.ResetType != 0) {  // "Manual": the operator power-cycles the receiver
-    ProgressInfo = TProgressInfo{started, ""};
-    front_.ShowProgress();
+  if (!job_->ResetAuto) {  // "Manual": the operator power-cycles the receiver
+    ShowLine(started, "");
     CreateThread();
-    SetWriteMode(jobMode_);
+    SystemWriteThr->SetWriteMode(jobMode_);
     jobRunning_ = true;
     front_.EnableControls(false, false);
     front_.FocusLog();
@@ -160,23 +194,19 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
 
   NavReceiver->OnNoAnswer.Bind<&TRunControl::PostNoAnswer>(this);
   NavReceiver->OnConnected.Bind<&TRunControl::PostConnected>(this);
-  const std::int32_t port = ComPortNumber(Sets.ComPort);
-  const std::int32_t rate =
-      static_cast<std::int32_t>(std::strtol(Sets.ComRate.c_str(), nullptr, 10));
-  if (port > 0)
-    NavReceiver->Connect(port, rate, inputs.ProtocolIndex == 0 ? ProtocolZorp : ProtocolNmea);
-  if (port <= 0 || !NavReceiver->Opened()) {
-    lastOpenError_ = port <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
+  if (job_->Port.Number > 0) NavReceiver->Connect(job_->Port, job_->Rate, job_->Protocol);
+  if (job_->Port.Number <= 0 || !NavReceiver->Opened()) {
+    lastOpenError_ = job_->Port.Number <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
     ReleaseSession();
-    Show(std::string(Tr("Ошибка открытия ", "Could not open ")) + Sets.ComPort + "!");
+    Show(std::string(Tr("Ошибка открытия ", "Could not open ")) + inputs.Port + "!");
     return TStart::PortNotOpened;
   }
-  ProgressInfo = TProgressInfo{started, ""};
-  front_.ShowProgress();
-  ProgressInfo = TProgressInfo{IsRussian ? "  Подключение по протоколу " + Sets.Protocol
-                                         : "  " + Sets.Protocol + " connecting",
-                               ""};
-  front_.ShowProgress();
+  polling_ = true;
+  ShowLine(started, "");
+  job_->ProgressInfo = TProgressInfo{IsRussian ? "  Подключение по протоколу " + inputs.Protocol
+                                               : "  " + inputs.Protocol + " connecting",
+                                     ""};
+  front_.ShowProgress(job_->ProgressInfo);
   front_.EnableControls(false, false);
   front_.FocusLog();
   return TStart::Started;
@@ -185,33 +215,34 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
 void TRunControl::CreateThread() {
   if (view_) view_->Detach();
   view_ = std::make_shared<TThreadView>(front_, weak_from_this());
-  auto thread = std::make_shared<TSystemWriteThr>(NavReceiver, view_);
-  SystemWriteThr.Set(thread);
-  lastThread_ = thread;
+  SystemWriteThr = std::make_shared<TSystemWriteThr>(job_, NavReceiver, view_);
 }
 
 void TRunControl::ReceiverConnected() {
   if (jobRunning_ || !NavReceiver) return;  // a repeated report never creates a second thread
-  ProgressInfo.Status = Tr("выполнено", "done");
-  front_.ShowProgress();
+  polling_ = false;
+  job_->ProgressInfo.Status = Tr("выполнено", "done");
+  front_.ShowProgress(job_->ProgressInfo);
   CreateThread();
-  SetWriteMode(jobMode_);
+  SystemWriteThr->SetWriteMode(jobMode_);
   jobRunning_ = true;
 }
 
 void TRunControl::ReceiverNoAnswer() {
-  if (jobRunning_ || !NavReceiver) return;
+  if (jobRunning_ || !NavReceiver || !polling_) return;
   front_.EnableControls(true, true);
-  ProgressInfo.Status = Tr("ошибка (нет ответа)", "not answer");
-  front_.ShowProgress();
+  job_->ProgressInfo.Status = Tr("ошибка (нет ответа)", "not answer");
+  front_.ShowProgress(job_->ProgressInfo);
   jobRunning_ = false;
+  polling_ = false;
   Show(Tr("Приемник не отвечает!", "Receiver not answer!"));
   if (OnFinished) OnFinished();
 }
 
-std::string TRunControl::VersionsText(const std::string& separator) {
-  const TVersionInfo& firmware = ReceiverVersions.Firmware;
-  const TVersionInfo& boot = ReceiverVersions.Boot;
+std::string TRunControl::VersionsText(const TReceiverVersions& versions,
+                                      const std::string& separator) {
+  const TVersionInfo& firmware = versions.Firmware;
+  const TVersionInfo& boot = versions.Boot;
   std::string text;
   if (!firmware.Number.empty())
     text = "Firmware version: " + firmware.Number + " (" + firmware.Date + ")";
@@ -222,42 +253,56 @@ std::string TRunControl::VersionsText(const std::string& separator) {
   return text;
 }
 
-void TRunControl::ShowVersions() {
+void TRunControl::ShowVersions(TJob& job) {
   front_.EnableControls(false, true);
   front_.SelectLastLine();
   jobRunning_ = false;
-  if (WriteResult != ResultSuccess) {
+  if (job.WriteResult != ResultSuccess) {
     StopWriteThread();
-    Show(dm_.ResultText(WriteResult));
+    Show(dm_.ResultText(job.WriteResult));
   } else {
-    std::string text = VersionsText("\r\r");
+    std::string text = VersionsText(job.ReceiverVersions, "\r\r");
     Show(text.empty() ? "No data" : text, TMessageIcon::Information);
     front_.FocusProgButton();  // parked: the thread keeps its bootloader link
   }
   if (OnVersions) OnVersions();
 }
 
-void TRunControl::WriteFinished() {
+void TRunControl::WriteFinished(TJob& job) {
   front_.EnableControls(true, true);
   StopWriteThread();
   front_.SelectLastLine();
-  if (WriteResult == ResultSuccess)
-    Show(dm_.ResultText(ResultSuccess) + "\r\r" + VersionsText("\r"), TMessageIcon::Information);
+  if (job.WriteResult == ResultSuccess)
+    Show(dm_.ResultText(ResultSuccess) + "\r\r" + VersionsText(job.ReceiverVersions, "\r"),
+         TMessageIcon::Information);
   else
-    Show(dm_.ResultText(WriteResult));
+    Show(dm_.ResultText(job.WriteResult));
   front_.FocusProgButton();
   if (OnFinished) OnFinished();
 }
 
-void TRunControl::StopWriteThread() {
-  if (auto thread = SystemWriteThr.Get()) {
-    thread->Terminate();
-    thread->Resume();  // a parked thread sees the request
-    thread->WaitFor(StopWaitMs);
+void TRunControl::RequestStop() {
+  if (auto thread = CurrentThread()) {
+    thread->Stop();
+  } else if (polling_) {
+    // Stopped while the session was still looking for the receiver: no thread will report.
+    polling_ = false;
+    job_->RequestStop(TStopReason::Requested);
+    ShowLine(
+        std::string(Tr("Выполнение прервано - ", "Execution is stopped - ")) + plat::TimeStamp(),
+        "");
   }
   ReleaseSession();
   front_.EnableControls(true, true);
   jobRunning_ = false;
+}
+
+void TRunControl::StopWriteThread() {
+  RequestStop();
+  // Inside a report the thread waits for this call to return: it ends on its own afterwards.
+  if (reporting_ > 0 || !SystemWriteThr) return;
+  auto thread = SystemWriteThr;
+  front_.RunCallsUntil([thread] { return !thread->Started() || thread->Finished(); });
 }
 
 bool TRunControl::CloseQuery() {
@@ -281,6 +326,7 @@ bool TRunControl::CloseQuery() {
 }
 
 void TRunControl::Close() {
+  StopWriteThread();
   if (view_) view_->Detach();
   ReleaseSession();
 }

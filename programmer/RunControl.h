@@ -13,14 +13,10 @@
 #include "programmer/SystemWriteThrU.h"
 #include "receiver/NavReceiverExU.h"
 
-// The current receiver session or none (UI thread only).
-extern std::shared_ptr<TNavReceiver> NavReceiver;
-
 constexpr int SessionTimeoutMs = 1500;
 // The window messages the session's notifications become.
 constexpr int WM_RECEIVER_NO_ANSWER = 0xA40;
 constexpr int WM_RECEIVER_CONNECTED = 0xA41;
-constexpr int StopWaitMs = 500;
 
 struct TJobInputs {
   std::string Port;               // the port box's text ("COM7")
@@ -38,7 +34,7 @@ class TRunControlFront {
   virtual ~TRunControlFront() = default;
   virtual void EnableControls(bool inputs, bool buttons) = 0;
   virtual void ClearLog() = 0;
-  virtual void ShowProgress() = 0;  // ProgressInfo into the log
+  virtual void ShowProgress(const TProgressInfo& info) = 0;  // a report into the log
   virtual void SelectLastLine() {}
   virtual void FocusLog() {}
   virtual void FocusProgButton() {}
@@ -47,6 +43,9 @@ class TRunControlFront {
   // From any thread: queues fn for the UI thread as the window message (WM_RECEIVER_...) and
   // returns at once.
   virtual void Post(int message, std::function<void()> fn) = 0;
+  // On the UI thread: runs the calls that other threads synchronize or post until done() holds
+  // (looked at after each call and at least every 100 ms).
+  virtual void RunCallsUntil(const std::function<bool()>& done) = 0;
 };
 
 class TRunControl : public std::enable_shared_from_this<TRunControl> {
@@ -65,25 +64,34 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
   };
   TStart StartJob(std::int32_t mode, const TJobInputs& inputs);
   int LastOpenError() const { return lastOpenError_; }
+  // Asks the job to stop at once and returns: every wait of the job ends, the resident (when it
+  // may be running) is sent the restart command, and the session is released. A stop before the
+  // programming thread started ends the job here.
+  void RequestStop();
+  // RequestStop, then waits for the programming thread to end while the front end's calls run
+  // (not from inside one of the thread's reports, which the thread waits for).
   void StopWriteThread();
   // The close guard: true when closing may go on (asks while a job runs).
   bool CloseQuery();
-  // The window closes: the thread is stopped and the session released; no report reaches the
-  // front end afterwards.
+  // The window closes: the thread is stopped and waited for, the session released; no report
+  // reaches the front end afterwards.
   void Close();
 
   bool JobRunning() const { return jobRunning_; }
   std::int32_t JobMode() const { return jobMode_; }
-  // The thread of the last job, for a front end that waits for its end.
-  std::shared_ptr<TSystemWriteThr> LastThread() const { return lastThread_; }
+  // The last job and its programming thread (none when the receiver never answered).
+  std::shared_ptr<TJob> Job() const { return job_; }
+  std::shared_ptr<TSystemWriteThr> LastThread() const { return SystemWriteThr; }
+  // True while the programming thread of the last job has not ended.
+  bool ThreadRunning() const;
   // "Firmware version: ..." and "Bootloader version: ..." with the separator between them.
-  static std::string VersionsText(const std::string& separator);
+  static std::string VersionsText(const TReceiverVersions& versions, const std::string& separator);
 
   // The window messages and the thread's reports, on the UI thread.
   void ReceiverConnected();
   void ReceiverNoAnswer();
-  void ShowVersions();
-  void WriteFinished();
+  void ShowVersions(TJob& job);
+  void WriteFinished(TJob& job);
 
   // Notified after the reports above (for the command line's exit).
   std::function<void()> OnFinished;  // WriteFinished, the no-answer verdict or a failed start
@@ -93,6 +101,10 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
   class TThreadView;
   void CreateThread();
   void ReleaseSession();
+  // The thread that still holds its job (running or waiting for a command), or none.
+  std::shared_ptr<TSystemWriteThr> CurrentThread() const;
+  std::shared_ptr<TJob> MakeJob(const TJobInputs& inputs) const;
+  void ShowLine(const std::string& text, const std::string& status);
   void PostConnected(TNavReceiver*);
   void PostNoAnswer(TNavReceiver*);
   void SaveChangedInputs(const TJobInputs& inputs, const std::string& previousFile);
@@ -101,8 +113,13 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
   TRunControlFront& front_;
   const bool persistSettings_;
   std::shared_ptr<TThreadView> view_;
-  std::shared_ptr<TSystemWriteThr> lastThread_;
+  std::shared_ptr<TJob> job_;
+  // The window's receiver session and programming thread (UI thread only).
+  std::shared_ptr<TNavReceiver> NavReceiver;
+  std::shared_ptr<TSystemWriteThr> SystemWriteThr;
+  int reporting_ = 0;  // inside one of the thread's synchronous reports
   bool jobRunning_ = false;
+  bool polling_ = false;  // "Auto": the session looks for the receiver, no thread yet
   int lastOpenError_ = 0;
   std::int32_t jobMode_ = ModeVersions;
 };

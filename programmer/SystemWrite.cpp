@@ -1,13 +1,12 @@
 // The system write: 1,028-byte frames with their sums, the check word, and the restart.
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
-#include "appdata/DMU.h"
+#include "appdata/Language.h"
 #include "programmer/SystemWriteThrU.h"
 
 namespace {
-constexpr int FrameReplyMs = 1500;
-constexpr int RestartFramePauseMs = 200;
 constexpr std::size_t FrameData = 1024;
 
 // The percentage as shown: the integer part, never above 100 (the step is computed from the
@@ -18,42 +17,48 @@ std::string Percentage(float percent) {
 }  // namespace
 
 std::int32_t TSystemWriteThr::WriteSystem() {
-  const std::size_t length = SystemImage.size();
+  const std::vector<std::uint8_t>& image = job_->Images.SystemImage;
+  const std::size_t length = image.size();
   const float step = static_cast<float>(100.0 / (static_cast<double>(length) / 1024.0));
   float percent = 0;
   StageLine(Tr("Запись системы", "Programming"), Percentage(percent));
-  TPortIO& port = Port();
   std::uint8_t frame[FrameData + 4];
   for (std::size_t position = 0; position < length;) {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < FrameData; ++i, ++position) {
-      frame[i] = position < length ? SystemImage[position] : 0xFF;
+      frame[i] = position < length ? image[position] : 0xFF;
       sum += frame[i];
     }
     for (int i = 0; i < 4; ++i) frame[FrameData + i] = static_cast<std::uint8_t>(sum >> (8 * i));
-    ReplyEvent.Reset();
-    port.Write(frame, sizeof frame);
+    link_.ExpectReply();
+    Port().Write(frame, sizeof frame);
     percent += step;
     StageLine("", Percentage(percent));
     std::uint8_t reply = 0;
-    if (!WaitAck(FrameReplyMs, reply)) {
-      StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
-      return ResultWrite;
+    switch (link_.WaitReply(FrameReplyMs, reply)) {
+      case TLinkWait::Stopped:
+        return Interrupted(ResultWrite);
+      case TLinkWait::TimedOut:
+        StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
+        return ResultWrite;
+      case TLinkWait::Arrived:
+        break;
     }
-    if (reply == 0xEF) break;  // the resident has every announced byte
-    if (reply != 0xAA) {
+    if (reply == BootByte::LastFrame) break;  // the resident has every announced byte
+    if (reply != BootByte::Accepted) {
       StageLine("", RefusalStatus(reply));
       return ResultWrite;
     }
   }
   std::uint8_t check[4];
-  for (int i = 0; i < 4; ++i) check[i] = static_cast<std::uint8_t>(SystemImageSum >> (8 * i));
-  ReplyEvent.Reset();
-  port.Write(check, sizeof check);
+  for (int i = 0; i < 4; ++i)
+    check[i] = static_cast<std::uint8_t>(job_->Images.SystemImageSum >> (8 * i));
+  link_.ExpectReply();
+  Port().Write(check, sizeof check);
   StageLine("", Tr("проверка КС", "CRC checking"));
-  std::uint8_t reply = 0;
-  WaitAck(FrameReplyMs, reply);  // no reply counts as the byte 0
-  if (reply != 0xBA) {
+  std::uint8_t reply = 0;  // no reply counts as the byte 0
+  if (link_.WaitReply(FrameReplyMs, reply) == TLinkWait::Stopped) return Interrupted(ResultWrite);
+  if (reply != BootByte::CheckWordMatches) {
     StageLine("", RefusalStatus(reply));
     return ResultWrite;
   }
@@ -62,8 +67,9 @@ std::int32_t TSystemWriteThr::WriteSystem() {
 }
 
 std::int32_t TSystemWriteThr::RestartSystem() {
+  // The pause before the restart frame is kept on a stop too: the resident needs it.
   std::this_thread::sleep_for(std::chrono::milliseconds(RestartFramePauseMs));
-  SendCommand('Z', 0);
+  link_.SendCommand(TBootOpcode::Restart, 0);
   StageLine(Tr("Запуск системы", "System restarting"), Tr("выполнено", "done"));
   return ResultSuccess;
 }

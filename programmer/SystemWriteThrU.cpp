@@ -1,110 +1,102 @@
 #include "programmer/SystemWriteThrU.h"
 
 #include <stdexcept>
-#include <thread>
 
 #include "appdata/Language.h"
 #include "platform/TimeStamp.h"
 
-std::atomic<std::int32_t> WriteMode{ModePrepare};
-std::atomic<std::int32_t> WriteResult{ResultNothing};
-TReceiverVersions ReceiverVersions;
-TProgressInfo ProgressInfo;
-TSystemWriteThrRef SystemWriteThr;
-
-namespace {
-constexpr int RetryPauseMs = 1500;  // before a failed write is repeated
-}
-
-std::shared_ptr<TSystemWriteThr> TSystemWriteThrRef::Get() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return thread_;
-}
-
-void TSystemWriteThrRef::Set(std::shared_ptr<TSystemWriteThr> thread) {
-  std::lock_guard<std::mutex> lock(lock_);
-  thread_ = std::move(thread);
-}
-
-void TSystemWriteThrRef::ClearIf(const TSystemWriteThr* thread) {
-  std::shared_ptr<TSystemWriteThr> released;  // let go outside the lock
-  std::lock_guard<std::mutex> lock(lock_);
-  if (thread_.get() == thread) released = std::move(thread_);
-}
-
-std::int32_t ComPortNumber(const std::string& name) {
-  if (name.size() <= 3 || name.size() > 9) return 0;
-  for (std::size_t i = 3; i < name.size(); ++i)
-    if (name[i] < '0' || name[i] > '9') return 0;
-  return std::stoi(name.substr(3));
-}
-
-void SetWriteMode(std::int32_t mode) {
-  WriteMode = mode;
-  if (auto thread = SystemWriteThr.Get()) thread->Resume();
-}
-
-TSystemWriteThr::TSystemWriteThr(std::shared_ptr<TNavReceiver> session,
+TSystemWriteThr::TSystemWriteThr(std::shared_ptr<TJob> job, std::shared_ptr<TNavReceiver> session,
                                  std::shared_ptr<TJobView> view)
-    : session_(std::move(session)), view_(std::move(view)) {}
+    : job_(std::move(job)),
+      session_(std::move(session)),
+      view_(std::move(view)),
+      link_(session_->Port(), *job_) {}
+
+void TSystemWriteThr::SetWriteMode(std::int32_t mode) {
+  job_->WriteMode = mode;
+  Resume();
+}
+
+void TSystemWriteThr::Stop() {
+  Terminate();
+  job_->RequestStop(TStopReason::Requested);
+  Resume();  // a thread waiting for a command sees the request
+}
 
 void TSystemWriteThr::StageLine(const std::string& text, const std::string& status) {
-  if (!text.empty()) ProgressInfo.Text = "  " + text;
-  ProgressInfo.Status = status;
-  view_->ShowProgress();
+  if (!text.empty()) job_->ProgressInfo.Text = "  " + text;
+  job_->ProgressInfo.Status = status;
+  view_->ShowProgress(*job_);
 }
 
 void TSystemWriteThr::PlainLine(const std::string& text, const std::string& status) {
-  if (!text.empty()) ProgressInfo.Text = text;
-  ProgressInfo.Status = status;
-  view_->ShowProgress();
+  if (!text.empty()) job_->ProgressInfo.Text = text;
+  job_->ProgressInfo.Status = status;
+  view_->ShowProgress(*job_);
+}
+
+std::int32_t TSystemWriteThr::Interrupted(std::int32_t code) {
+  cutShort_ = true;
+  if (job_->StopReason() == TStopReason::PortLost)
+    StageLine("", Tr("ошибка: порт потерян", "Error: the port was lost"));
+  else
+    StageLine("", Tr("остановлено", "stopped"));
+  return code;
+}
+
+void TSystemWriteThr::OnPortLost(TPortIO*) {
+  job_->RequestStop(TStopReason::PortLost);
 }
 
 void TSystemWriteThr::Execute() {
-  ReplyEvent.Reset();
-  SetAck(0);
-  WriteResult = ResultNothing;
+  job_->WriteResult = ResultNothing;
   residentLoaded_ = false;
+  Port().OnLost.Bind<&TSystemWriteThr::OnPortLost>(this);
+  if (Port().Lost()) job_->RequestStop(TStopReason::PortLost);
   try {
     RunCommands();
   } catch (const std::exception& failure) {
     // An unexpected failure ends the job; the final steps still run.
     StageLine("", std::string(Tr("ошибка: ", "Error: ")) + failure.what());
   }
-  // The receiver never stays in the resident: it is sent the restart on every way out.
-  if (residentLoaded_) RestartSystem();
-  TPortIO& port = Port();
-  port.OnData.Clear();
-  port.OnAnswer.Clear();
-  port.OnPacket.Clear();
-  port.Close();
-  SystemWriteThr.ClearIf(this);
+  // The receiver never stays in the resident: it is sent the restart on every way out, unless
+  // the port that would carry it is gone.
+  const bool owed = residentLoaded_ || (residentMayRun_ && job_->StopRequested());
+  if (owed && !Port().Lost()) RestartSystem();
+  link_.Detach();
+  Port().OnLost.Clear();
+  Port().Close();
+  released_ = true;  // the front end may release the session without waiting for this thread
   if (!Terminated()) {
-    if (WriteResult == ResultSuccess)
+    if (job_->WriteResult == ResultSuccess)
       PlainLine(std::string(Tr("Выполнение завершено - ", "Execution is finished - ")) +
                     plat::TimeStamp(),
                 "");
     else
       PlainLine(std::string(Tr("Ошибка при выполнении - ", "Error - ")) + plat::TimeStamp(), "");
-    view_->WriteFinished();
+    view_->WriteFinished(*job_);
+  } else if (cutShort_) {
+    PlainLine(
+        std::string(Tr("Выполнение прервано - ", "Execution is stopped - ")) + plat::TimeStamp(),
+        "");
   }
 }
 
 void TSystemWriteThr::RunCommands() {
   while (!Terminated()) {
-    switch (WriteMode.load()) {
+    switch (job_->WriteMode.load()) {
       case ModePrepare:
         Prepare();
-        if (WriteResult != ResultSuccess || Terminated()) return;
+        if (job_->WriteResult != ResultSuccess || StopSeen()) return;
         break;
       case ModeVersions:
         if (!residentLoaded_) {
           Prepare();
-          if (WriteResult != ResultSuccess || Terminated()) return;
+          if (job_->WriteResult != ResultSuccess || StopSeen()) return;
         }
-        WriteResult = ReadVersions();
-        view_->ShowVersions();
-        if (Terminated()) return;
+        job_->WriteResult = ReadVersions();
+        view_->ShowVersions(*job_);
+        if (Terminated()) return;  // the command was done: a quiet end
         break;
       default:
         ProgramCommand();
@@ -115,15 +107,17 @@ void TSystemWriteThr::RunCommands() {
 }
 
 void TSystemWriteThr::Prepare() {
-  WriteResult = ConnectBootloader();
-  if (WriteResult == ResultSuccess) {
-    WriteResult = UploadResident();
-    if (WriteResult == ResultSuccess) residentLoaded_ = true;
+  job_->WriteResult = ConnectBootloader();
+  if (job_->WriteResult == ResultSuccess && !StopSeen()) {
+    job_->WriteResult = UploadResident();
+    if (job_->WriteResult == ResultSuccess) residentLoaded_ = true;
   }
+  if (job_->WriteResult == ResultSuccess && StopSeen()) cutShort_ = true;
 }
 
 std::int32_t TSystemWriteThr::ReadVersions() {
   std::int32_t boot = ReadBootVersion();
+  if (StopSeen()) return ResultNothing;
   std::int32_t firmware = ReadFirmwareVersion();
   return boot == 0 || firmware == 0 ? ResultSuccess : ResultNothing;
 }
@@ -131,17 +125,24 @@ std::int32_t TSystemWriteThr::ReadVersions() {
 void TSystemWriteThr::ProgramCommand() {
   if (!residentLoaded_) {
     Prepare();
-    if (WriteResult != ResultSuccess || Terminated()) return;
+    if (job_->WriteResult != ResultSuccess || StopSeen()) return;
   }
-  WriteResult = EraseFlash();
-  if (WriteResult != ResultSuccess) return;
-  WriteResult = WriteSystem();
-  if (WriteResult != ResultSuccess) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseMs));
+  job_->WriteResult = EraseFlash();
+  if (job_->WriteResult != ResultSuccess) return;
+  job_->WriteResult = WriteSystem();
+  if (job_->WriteResult != ResultSuccess && !StopSeen()) {
+    if (!link_.Pause(RetryPauseMs)) {
+      job_->WriteResult = Interrupted(ResultWrite);
+      return;
+    }
     PlainLine(Tr("Повторная попытка", "Repeated execution"), "");
-    WriteResult = EraseFlash();
-    if (WriteResult != ResultSuccess) return;
-    WriteResult = WriteSystem();
+    job_->WriteResult = EraseFlash();
+    if (job_->WriteResult != ResultSuccess) return;
+    job_->WriteResult = WriteSystem();
   }
-  if (WriteResult == ResultSuccess) ReadVersions();  // shows the versions now in the receiver
+  if (job_->WriteResult != ResultSuccess) return;
+  if (StopSeen())
+    cutShort_ = true;  // written, but the versions were not read back
+  else
+    ReadVersions();  // shows the versions now in the receiver
 }

@@ -22,6 +22,10 @@ void TNavReceiver::SetTimeout(std::int32_t milliseconds) {
 }
 
 void TNavReceiver::Connect(std::int32_t port, std::int32_t rate, std::uint8_t protocol) {
+  Connect(plat::TPortEntry{port, "COM" + std::to_string(port), ""}, rate, protocol);
+}
+
+void TNavReceiver::Connect(const plat::TPortEntry& port, std::int32_t rate, std::uint8_t protocol) {
   opened_ = false;
   {
     std::lock_guard<std::mutex> lock(propertiesLock_);
@@ -37,7 +41,7 @@ void TNavReceiver::Connect(std::int32_t port, std::int32_t rate, std::uint8_t pr
     properties_.ProtocolCode = protocol;
     properties_.Baud = rate;
   }
-  port_.SetPortNumber(port);
+  port_.SetPort(port);
   port_.LineProps.BaudRate = rate;
   if (protocol == ProtocolNmea) {
     port_.LineProps.Parity = 0;
@@ -53,7 +57,7 @@ void TNavReceiver::Connect(std::int32_t port, std::int32_t rate, std::uint8_t pr
     opened_ = true;
     StartPolling();
   } else {
-    AddLog("Could not open COM" + std::to_string(port) + ": " + TimeStamp());
+    AddLog("Could not open COM" + std::to_string(port.Number) + ": " + TimeStamp());
   }
 }
 

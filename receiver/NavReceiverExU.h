@@ -45,6 +45,8 @@ class TNavReceiver {
 
   void SetTimeout(std::int32_t milliseconds);
   void Connect(std::int32_t port, std::int32_t rate, std::uint8_t protocol);
+  // The same, on a port whose device was resolved already.
+  void Connect(const plat::TPortEntry& port, std::int32_t rate, std::uint8_t protocol);
   void Disconnect();
   void Restart(bool mode);
   TReceiverProperties GetProperties() const;

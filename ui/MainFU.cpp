@@ -283,8 +283,8 @@ void TMainF::ClearLog() {
   LogBox->clear();
 }
 
-void TMainF::ShowProgress() {
-  TProgressLog::TChange change = log_.Show(ProgressInfo);
+void TMainF::ShowProgress(const TProgressInfo& info) {
+  TProgressLog::TChange change = log_.Show(info);
   if (change == TProgressLog::TChange::None) return;
   LogBox->setUpdatesEnabled(false);  // one repaint per report, however often they come
   const QString line = Q(log_.Lines().back());
@@ -319,6 +319,15 @@ void TMainF::Synchronize(const std::function<void()>& fn) {
 
 void TMainF::Post(int message, std::function<void()> fn) {
   QCoreApplication::postEvent(this, new TPostedCall(message, std::move(fn)));
+}
+
+void TMainF::RunCallsUntil(const std::function<bool()>& done) {
+  // The programming thread's synchronous reports come as queued calls: they run here while the
+  // window waits for the thread (only the thread's last steps, a second or two at most).
+  while (!done()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
 }
 
 bool TMainF::event(QEvent* event) {

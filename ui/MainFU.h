@@ -35,12 +35,13 @@ class TMainF : public QWidget, public TRunControlFront {
   // TRunControlFront
   void EnableControls(bool inputs, bool buttons) override;
   void ClearLog() override;
-  void ShowProgress() override;
+  void ShowProgress(const TProgressInfo& info) override;
   void SelectLastLine() override;
   void FocusLog() override;
   void FocusProgButton() override;
   void Synchronize(const std::function<void()>& fn) override;
   void Post(int message, std::function<void()> fn) override;
+  void RunCallsUntil(const std::function<bool()>& done) override;
 
   void FillPortList();
   // The log as "Save As..." writes it (Windows-1251, CR LF); empty when nothing is to be saved.

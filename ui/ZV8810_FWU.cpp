@@ -2,8 +2,6 @@
 // hidden About window, in this order; then the event loop.
 #include <QApplication>
 
-#include <cstdlib>
-
 #include "appdata/DMU.h"
 #include "ui/AboutFU.h"
 #include "ui/MainFU.h"
@@ -23,9 +21,6 @@ int main(int argc, char** argv) {
   MainF.show();
   int result = app.exec();
   SetMessageSink(nullptr);
-  // Closing waits at most 500 ms for the thread; one still inside a stage has been cut off from
-  // the window and owns its session: leave without the destructors it may still need.
-  if (auto thread = MainF.RunControl().LastThread(); thread && !thread->Finished())
-    std::_Exit(result);
+  // Closing stopped the programming thread and waited for its end: nothing runs past here.
   return result;
 }

@@ -1,0 +1,84 @@
+// One job: a versions inquiry or a programming run on one port. It carries everything the job
+// needs (the port, the line, the reset method, the images with their sums) and everything it
+// produces (the progress report, the versions read, the result), and the stop request that
+// every wait of the job also wakes on. Nothing below the front ends keeps a job anywhere else,
+// so several jobs can run at once in one process.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/ComRegistry.h"
+#include "platform/Event.h"
+#include "programmer/ProgressLog.h"
+
+// Commands of the programming thread.
+constexpr std::int32_t ModePrepare = 0;
+constexpr std::int32_t ModeVersions = 1;
+constexpr std::int32_t ModeProgram = 2;
+
+// Results of the programming thread's stages and of the job.
+constexpr std::int32_t ResultNothing = 0;
+constexpr std::int32_t ResultSuccess = 1;
+constexpr std::int32_t ResultConnect = 2;
+constexpr std::int32_t ResultResident = 3;
+constexpr std::int32_t ResultErase = 4;
+constexpr std::int32_t ResultWrite = 5;
+
+struct TVersionInfo {
+  std::string Number;
+  std::string Date;
+  std::string Time;
+};
+
+struct TReceiverVersions {
+  TVersionInfo Boot;
+  TVersionInfo Firmware;
+};
+
+// What the programming thread sends: the system image (8-byte header and the file) and the
+// resident, with their 32-bit byte sums.
+struct TJobImages {
+  std::vector<std::uint8_t> SystemImage;
+  std::uint32_t SystemImageSum = 0;
+  std::vector<std::uint8_t> ResidentImage;
+  std::uint32_t ResidentSize = 0;
+  std::uint32_t ResidentSum = 0;
+};
+
+// Why a job was stopped.
+enum class TStopReason { None, Requested, PortLost };
+
+class TJob {
+ public:
+  TJob() = default;
+  TJob(const TJob&) = delete;
+  TJob& operator=(const TJob&) = delete;
+
+  // Inputs, fixed before the job's threads start.
+  plat::TPortEntry Port;  // resolved once: the COM number and the device behind it
+  std::int32_t Rate = 115200;
+  std::uint8_t Protocol = 0;  // the session's protocol code (0 NMEA, 1 ZORP)
+  bool ResetAuto = false;
+  TJobImages Images;
+
+  // The command for the programming thread and the outcome of its last stage.
+  std::atomic<std::int32_t> WriteMode{ModePrepare};
+  std::atomic<std::int32_t> WriteResult{ResultNothing};
+
+  // Written by the programming thread; the front end reads them inside the thread's synchronous
+  // reports, or once the thread has ended.
+  TProgressInfo ProgressInfo;
+  TReceiverVersions ReceiverVersions;
+
+  // Stopping: the first reason given stays.
+  void RequestStop(TStopReason reason);
+  bool StopRequested() const { return Stop.Requested(); }
+  TStopReason StopReason() const { return stopReason_.load(); }
+  plat::TStopSignal Stop;
+
+ private:
+  std::atomic<TStopReason> stopReason_{TStopReason::None};
+};
