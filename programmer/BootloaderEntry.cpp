@@ -53,6 +53,12 @@ std::int32_t TSystemWriteThr::ConnectBootloader() {
         StageLine("", Tr("выполнено", "done"));
         return ResultSuccess;
       case TLinkWait::Stopped:
+        // An answered greeting leaves the bootloader waiting for the image: the upload still
+        // goes out, so that the resident can be sent the restart command.
+        if (link_.GreetingAnswered()) {
+          StageLine("", Tr("выполнено", "done"));
+          return ResultSuccess;
+        }
         return Interrupted(ResultConnect);
       case TLinkWait::TimedOut:
         break;

@@ -116,6 +116,7 @@ void TBootloaderLink::OnGreeting(const std::uint8_t*, int, const std::string& te
   if (text == BootGreeting && !Stopped()) {
     const std::uint8_t answer = BootByte::GreetingAnswer;
     port_.Write(&answer, 1);
+    greetingAnswered_ = true;
   }
 }
 

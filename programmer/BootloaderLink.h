@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -54,6 +55,9 @@ constexpr int EraseReplyMs = 30000;         // the erase reply
 constexpr int FrameReplyMs = 1500;          // a data frame's and the check word's reply
 constexpr int RetryPauseMs = 1500;          // before a failed write is repeated
 constexpr int RestartFramePauseMs = 200;    // before the restart frame
+// A resident that takes data frames hears commands again after a second of silence: a restart
+// command sent sooner would be taken as frame data.
+constexpr int WritePhaseSilenceMs = 1200;
 
 // How a wait on the link ended.
 enum class TLinkWait { Arrived, TimedOut, Stopped };
@@ -86,6 +90,8 @@ class TBootloaderLink {
   // WaitText waits for the text armed last.
   void ExpectText(const std::string& text);
   TLinkWait WaitText(int milliseconds);
+  // The greeting was answered: the bootloader now waits for the resident's image.
+  bool GreetingAnswered() const { return greetingAnswered_; }
 
   // A pause that a stop request ends early; false when stopped.
   bool Pause(int milliseconds);
@@ -108,6 +114,7 @@ class TBootloaderLink {
   mutable std::mutex blockLock_;  // the block and its count, shared with the reader
   std::array<std::uint8_t, BlockSize> replyBlock_{};
   int replyCount_ = 0;
+  std::atomic<bool> greetingAnswered_{false};
 };
 
 // "Error (" + two upper-case hex digits + "h)", in the current language.

@@ -1,4 +1,7 @@
 // The resident upload through the bootloader, and the erase that opens a programming command.
+#include <chrono>
+#include <thread>
+
 #include "appdata/Language.h"
 #include "programmer/SystemWriteThrU.h"
 
@@ -10,7 +13,10 @@ void PutU32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
 
 std::int32_t TSystemWriteThr::UploadResident() {
   StageLine(Tr("Загрузка резидента", "Initialization"), Tr("ждите...", "waiting..."));
-  if (!link_.Pause(UploadPauseMs)) return Interrupted(ResultResident);
+  // The bootloader waits for the image since its greeting was answered: this stage runs whole
+  // up to the resident's announcement even when the job is being stopped (2 s at most), since a
+  // bootloader left without its image would need a power cycle.
+  std::this_thread::sleep_for(std::chrono::milliseconds(UploadPauseMs));
   const TJobImages& images = job_->Images;
   link_.ExpectText(ResidentAnswer);
   std::vector<std::uint8_t> upload;
@@ -18,9 +24,7 @@ std::int32_t TSystemWriteThr::UploadResident() {
   PutU32(upload, images.ResidentSize);
   PutU32(upload, images.ResidentSum);
   upload.insert(upload.end(), images.ResidentImage.begin(), images.ResidentImage.end());
-  // From here on the resident may start: a stop still owes it the restart command. An upload
-  // once begun is sent whole (1.5 s at most), since a bootloader left with part of an image
-  // would swallow that command as image bytes.
+  // From here on the resident may start: a stop still owes it the restart command.
   residentMayRun_ = true;
   Port().Write(upload.data(), static_cast<int>(upload.size()));
   switch (link_.WaitText(ResidentAnswerMs)) {
@@ -58,6 +62,7 @@ std::int32_t TSystemWriteThr::EraseFlash() {
     StageLine("", RefusalStatus(reply));
     return ResultErase;
   }
+  takingFrames_ = true;
   StageLine("", Tr("выполнено", "done"));
   return ResultSuccess;
 }

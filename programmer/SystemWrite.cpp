@@ -67,8 +67,10 @@ std::int32_t TSystemWriteThr::WriteSystem() {
 }
 
 std::int32_t TSystemWriteThr::RestartSystem() {
-  // The pause before the restart frame is kept on a stop too: the resident needs it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(RestartFramePauseMs));
+  // The pause before the restart frame is kept on a stop too: the resident needs it. A write
+  // that ended early left the resident taking frame data: it needs the longer silence.
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(takingFrames_ ? WritePhaseSilenceMs : RestartFramePauseMs));
   link_.SendCommand(TBootOpcode::Restart, 0);
   StageLine(Tr("Запуск системы", "System restarting"), Tr("выполнено", "done"));
   return ResultSuccess;

@@ -108,7 +108,7 @@ void TSystemWriteThr::RunCommands() {
 
 void TSystemWriteThr::Prepare() {
   job_->WriteResult = ConnectBootloader();
-  if (job_->WriteResult == ResultSuccess && !StopSeen()) {
+  if (job_->WriteResult == ResultSuccess) {  // a stop now still lets the waiting image go out
     job_->WriteResult = UploadResident();
     if (job_->WriteResult == ResultSuccess) residentLoaded_ = true;
   }

@@ -76,5 +76,6 @@ class TSystemWriteThr : public plat::TThread {
   std::atomic<bool> residentLoaded_{false};
   std::atomic<bool> residentMayRun_{false};
   std::atomic<bool> cutShort_{false};  // a stop ended a command before its end
+  bool takingFrames_ = false;  // the resident accepted the erase and has not answered a check word
   std::atomic<bool> released_{false};
 };

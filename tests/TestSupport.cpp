@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -143,6 +144,10 @@ void TSimProcess::Signal(int signal) {
   if (pid_ > 0) kill(pid_, signal);
 }
 
+std::string TSimProcess::Errors() const {
+  return ReadFile(errPath_);
+}
+
 std::string TSimProcess::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
@@ -155,6 +160,11 @@ std::string TSimProcess::Stop() {
 
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       int timeoutMs) {
+  return RunProgram(program, args, timeoutMs, -1);
+}
+
+TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      int timeoutMs, int interruptAfterMs) {
   static int serial = 0;
   std::string base =
       TempDir() + "/run-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
@@ -173,8 +183,14 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
   pid_t pid = Spawn(all, actions);
   if (pid < 0) return result;
   auto deadline = start + std::chrono::milliseconds(timeoutMs);
+  auto interruptAt = start + std::chrono::milliseconds(interruptAfterMs);
+  std::optional<Clock::time_point> interrupted;
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (interruptAfterMs >= 0 && !interrupted && Clock::now() >= interruptAt) {
+      kill(pid, SIGINT);
+      interrupted = Clock::now();
+    }
     if (Clock::now() > deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
@@ -184,6 +200,9 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
     usleep(5000);
   }
   result.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (interrupted)
+    result.SecondsAfterInterrupt =
+        std::chrono::duration<double>(Clock::now() - *interrupted).count();
   result.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.Out = ReadFile(outPath);
   result.Err += ReadFile(errPath);
@@ -192,4 +211,8 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
 
 TRunResult RunCli(const std::vector<std::string>& args, int timeoutMs) {
   return RunProgram(CliPath(), args, timeoutMs);
+}
+
+TRunResult RunCliInterrupted(const std::vector<std::string>& args, int afterMs) {
+  return RunProgram(CliPath(), args, 60000, afterMs);
 }

@@ -43,6 +43,8 @@ class TSimProcess {
   void Signal(int signal);
   const std::string& DevicePath() const { return device_; }
   bool Running() const { return pid_ > 0; }
+  // What it wrote on standard error so far.
+  std::string Errors() const;
   // Stops it and returns what it wrote on standard error.
   std::string Stop();
 
@@ -58,12 +60,17 @@ struct TRunResult {
   std::string Out;
   std::string Err;
   double Seconds = 0;
+  double SecondsAfterInterrupt = -1;  // from SIGINT to the end, when one was sent
 };
 
 // Runs a program to its end (standard output and error captured, not a terminal).
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       int timeoutMs = 60000);
 TRunResult RunCli(const std::vector<std::string>& args, int timeoutMs = 60000);
+// Runs a program and sends it SIGINT after the time, as Ctrl+C.
+TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      int timeoutMs, int interruptAfterMs);
+TRunResult RunCliInterrupted(const std::vector<std::string>& args, int afterMs);
 
 std::string CliPath();
 std::string SimPath();
