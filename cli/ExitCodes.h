@@ -10,6 +10,7 @@ enum TExitCode : int {
   ExitWrite = 5,
   ExitNoAnswer = 6,    // the receiver did not answer in its working protocol
   ExitOpenFailed = 7,  // the port could not be opened
+  ExitPortLost = 8,    // the port went away during the job (an unplugged cable or adapter)
   ExitUsage = 64,
   ExitNoInput = 66,  // the system file is missing or unreadable
   ExitInterrupted = 130,

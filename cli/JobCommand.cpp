@@ -81,14 +81,19 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
 
   bool ended = false;
   int exit = ExitSuccess;
+  auto exitOf = [&](const TJob& job) {
+    if (job.WriteResult == ResultSuccess) return static_cast<int>(ExitSuccess);
+    if (job.StopReason() == TStopReason::PortLost) return static_cast<int>(ExitPortLost);
+    // Without a thread the receiver did not answer in its working protocol.
+    return control->LastThread() ? ExitOf(job.WriteResult) : static_cast<int>(ExitNoAnswer);
+  };
   control->OnFinished = [&] {
     ended = true;
-    // Without a thread the receiver did not answer in its working protocol.
-    exit = control->LastThread() ? ExitOf(control->Job()->WriteResult) : ExitNoAnswer;
+    exit = exitOf(*control->Job());
   };
   control->OnVersions = [&] {
     ended = true;
-    exit = ExitOf(control->Job()->WriteResult);
+    exit = exitOf(*control->Job());
     // The parked thread is let go the way the window lets it go: the restart goes out.
     if (exit == ExitSuccess) control->RequestStop();
   };

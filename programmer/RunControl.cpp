@@ -86,6 +86,7 @@ void TRunControl::ReleaseSession() {
   // The thread may keep the session alive a little longer: its notifications reach nobody.
   NavReceiver->OnConnected.Clear();
   NavReceiver->OnNoAnswer.Clear();
+  if (!SystemWriteThr) NavReceiver->Port().OnLost.Clear();  // else the thread's own
   NavReceiver.reset();
 }
 
@@ -101,6 +102,20 @@ void TRunControl::PostNoAnswer(TNavReceiver*) {
   front_.Post(WM_RECEIVER_NO_ANSWER, [self] {
     if (auto control = self.lock()) control->ReceiverNoAnswer();
   });
+}
+
+void TRunControl::PostLost(TPortIO*) {
+  std::weak_ptr<TRunControl> self = weak_from_this();
+  front_.Post(WM_RECEIVER_LOST, [self] {
+    if (auto control = self.lock()) control->ReceiverLost();
+  });
+}
+
+std::string TRunControl::PortLostText(const TJob& job) {
+  std::string port = job.Port.Name;
+  if (!job.Port.Device.empty() && job.Port.Device != port) port += " (" + job.Port.Device + ")";
+  return IsRussian ? "Порт " + port + " потерян: проверьте кабель и адаптер."
+                   : "The port " + port + " was lost: check the cable and the adapter.";
 }
 
 void TRunControl::SaveChangedInputs(const TJobInputs& inputs, const std::string& previousFile) {
@@ -194,6 +209,7 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
 
   NavReceiver->OnNoAnswer.Bind<&TRunControl::PostNoAnswer>(this);
   NavReceiver->OnConnected.Bind<&TRunControl::PostConnected>(this);
+  NavReceiver->Port().OnLost.Bind<&TRunControl::PostLost>(this);  // the thread takes it over
   if (job_->Port.Number > 0) NavReceiver->Connect(job_->Port, job_->Rate, job_->Protocol);
   if (job_->Port.Number <= 0 || !NavReceiver->Opened()) {
     lastOpenError_ = job_->Port.Number <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
@@ -239,6 +255,18 @@ void TRunControl::ReceiverNoAnswer() {
   if (OnFinished) OnFinished();
 }
 
+void TRunControl::ReceiverLost() {
+  if (jobRunning_ || !NavReceiver || !polling_) return;
+  polling_ = false;
+  job_->RequestStop(TStopReason::PortLost);
+  job_->ProgressInfo.Status = Tr("ошибка: порт потерян", "Error: the port was lost");
+  front_.ShowProgress(job_->ProgressInfo);
+  ReleaseSession();
+  front_.EnableControls(true, true);
+  Show(PortLostText(*job_));
+  if (OnFinished) OnFinished();
+}
+
 std::string TRunControl::VersionsText(const TReceiverVersions& versions,
                                       const std::string& separator) {
   const TVersionInfo& firmware = versions.Firmware;
@@ -259,7 +287,10 @@ void TRunControl::ShowVersions(TJob& job) {
   jobRunning_ = false;
   if (job.WriteResult != ResultSuccess) {
     StopWriteThread();
-    Show(dm_.ResultText(job.WriteResult));
+    if (job.StopReason() == TStopReason::PortLost)
+      Show(dm_.ResultText(job.WriteResult) + "\r" + PortLostText(job));
+    else
+      Show(dm_.ResultText(job.WriteResult));
   } else {
     std::string text = VersionsText(job.ReceiverVersions, "\r\r");
     Show(text.empty() ? "No data" : text, TMessageIcon::Information);
@@ -275,6 +306,8 @@ void TRunControl::WriteFinished(TJob& job) {
   if (job.WriteResult == ResultSuccess)
     Show(dm_.ResultText(ResultSuccess) + "\r\r" + VersionsText(job.ReceiverVersions, "\r"),
          TMessageIcon::Information);
+  else if (job.StopReason() == TStopReason::PortLost)
+    Show(dm_.ResultText(job.WriteResult) + "\r" + PortLostText(job));
   else
     Show(dm_.ResultText(job.WriteResult));
   front_.FocusProgButton();

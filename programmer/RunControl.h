@@ -17,6 +17,7 @@ constexpr int SessionTimeoutMs = 1500;
 // The window messages the session's notifications become.
 constexpr int WM_RECEIVER_NO_ANSWER = 0xA40;
 constexpr int WM_RECEIVER_CONNECTED = 0xA41;
+constexpr int WM_RECEIVER_LOST = 0xA42;  // the session's port went away while it polled
 
 struct TJobInputs {
   std::string Port;               // the port box's text ("COM7")
@@ -84,12 +85,15 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
   std::shared_ptr<TSystemWriteThr> LastThread() const { return SystemWriteThr; }
   // True while the programming thread of the last job has not ended.
   bool ThreadRunning() const;
+  // The second line of the final message when the job's port went away.
+  static std::string PortLostText(const TJob& job);
   // "Firmware version: ..." and "Bootloader version: ..." with the separator between them.
   static std::string VersionsText(const TReceiverVersions& versions, const std::string& separator);
 
   // The window messages and the thread's reports, on the UI thread.
   void ReceiverConnected();
   void ReceiverNoAnswer();
+  void ReceiverLost();
   void ShowVersions(TJob& job);
   void WriteFinished(TJob& job);
 
@@ -107,6 +111,7 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
   void ShowLine(const std::string& text, const std::string& status);
   void PostConnected(TNavReceiver*);
   void PostNoAnswer(TNavReceiver*);
+  void PostLost(TPortIO*);
   void SaveChangedInputs(const TJobInputs& inputs, const std::string& previousFile);
 
   TDM& dm_;

@@ -119,6 +119,7 @@ std::int32_t TSystemWriteThr::ReadVersions() {
   std::int32_t boot = ReadBootVersion();
   if (StopSeen()) return ResultNothing;
   std::int32_t firmware = ReadFirmwareVersion();
+  if (job_->StopReason() == TStopReason::PortLost) return ResultNothing;  // read to no end
   return boot == 0 || firmware == 0 ? ResultSuccess : ResultNothing;
 }
 

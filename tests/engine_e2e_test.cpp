@@ -270,14 +270,21 @@ TEST(EngineE2E, WriteFailingOnceSucceedsOnTheRepeatedExecution) {
   }
 }
 
-TEST(EngineE2E, LineDroppedMidWriteEndsWithAFailureAndReleasesThePort) {
+TEST(EngineE2E, PulledCableEndsTheJobAtOnceAndSaysSo) {
   TFiles files;
   const std::string file = files.SystemFile("fw.bin", 20000, "3", "08");
+  // The simulator closes its terminal when data frame 5 starts, as an unplugged adapter.
   TSimProcess sim(74, {"--fault", "drop=5"});
   TRunResult r = RunCli({"program", "--port", "COM74", "--file", file});
-  EXPECT_TRUE(r.Exit == 4 || r.Exit == 5) << r.Out << r.Err;
+  EXPECT_EQ(r.Exit, 8) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("  Programming - Error: the port was lost\n"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("System restarting"), std::string::npos) << "no restart could be sent";
   EXPECT_EQ(r.Out.find("successfully"), std::string::npos);
-  EXPECT_LT(r.Seconds, 45);
+  EXPECT_TRUE(std::regex_search(
+      r.Err,
+      std::regex("\nThe port COM74 \\(.+\\) was lost: check the cable and the adapter\\.\n")))
+      << r.Err;
+  EXPECT_LT(r.Seconds, 15) << "the loss ends the job, no time-out is waited out";
 }
 
 TEST(EngineE2E, VersionInquiryEdgeCases) {

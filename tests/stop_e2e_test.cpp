@@ -3,6 +3,7 @@
 // the resident its restart command exactly when it may be running, and leaves a receiver that
 // the next job reaches without a power cycle.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <fstream>
@@ -113,6 +114,67 @@ INSTANTIATE_TEST_SUITE_P(
         TStopRow{"WritingFrames", 135, {"--timing"}, {"program"}, 204800, 6500},
         TStopRow{"FrameReplyWait", 136, {"--fault", "frame-silent=2"}, {"program"}, 20000, 3200},
         TStopRow{"VersionInquiry", 137, {"--timing"}, {"versions"}, 0, 2800}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// The cable pulled at a stage: the simulator is killed, so its terminal closes under the open
+// port as an unplugged adapter's does.
+struct TPullRow {
+  const char* name;
+  int com;
+  std::vector<std::string> sim;
+  std::vector<std::string> cli;
+  int pullAfterMs;
+  std::string status;  // the stage line that says the port was lost
+};
+
+void PrintTo(const TPullRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class PullRows : public ::testing::TestWithParam<TPullRow> {};
+
+TEST_P(PullRows, EndTheJobWithinTwoSecondsAndSaySo) {
+  const TPullRow& c = GetParam();
+  const std::string com = "COM" + std::to_string(c.com);
+  TSimProcess sim(c.com, c.sim);
+  std::vector<std::string> args = c.cli;
+  args.insert(args.begin() + 1, {"--port", com});
+  if (args[0] == "program") {
+    sim::TFirmwareSpec spec;
+    spec.Size = 20000;
+    const std::string file = TempDir() + "/pull-" + com + ".bin";
+    Bytes bytes = sim::MakeSystemFile(spec);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    args.insert(args.end(), {"--file", file});
+  }
+  std::thread puller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.pullAfterMs));
+    sim.Signal(SIGKILL);
+  });
+  TRunResult r = RunCli(args);
+  puller.join();
+  EXPECT_EQ(r.Exit, 8) << r.Out << r.Err;
+  EXPECT_LT(r.Seconds * 1000, c.pullAfterMs + 2000 + 1000) << "the loss was not noticed\n" << r.Out;
+  EXPECT_TRUE(Has(r.Out, c.status + " - Error: the port was lost\n")) << r.Out;
+  EXPECT_FALSE(Has(r.Out, "System restarting")) << "no restart could be written";
+  EXPECT_FALSE(Has(r.Out, "successfully"));
+  EXPECT_TRUE(Has(r.Err, "was lost: check the cable and the adapter.")) << r.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PulledCable, PullRows,
+    ::testing::Values(
+        TPullRow{"Polling", 150, {"--baud", "9600"}, {"versions"}, 800, "  NMEA connecting"},
+        TPullRow{
+            "GreetingCountdown", 151, {}, {"versions", "--reset", "manual"}, 1500, "  Connecting"},
+        TPullRow{
+            "EraseWait", 152, {"--fault", "erase-silent"}, {"program"}, 3500, "  Erasing flash"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

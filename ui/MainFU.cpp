@@ -331,7 +331,8 @@ void TMainF::RunCallsUntil(const std::function<bool()>& done) {
 }
 
 bool TMainF::event(QEvent* event) {
-  if (event->type() == WM_RECEIVER_NO_ANSWER || event->type() == WM_RECEIVER_CONNECTED) {
+  if (event->type() == WM_RECEIVER_NO_ANSWER || event->type() == WM_RECEIVER_CONNECTED ||
+      event->type() == WM_RECEIVER_LOST) {
     static_cast<TPostedCall*>(event)->Fn();
     return true;
   }
