@@ -214,7 +214,9 @@ TEST_F(DataModule, SavingKeepsTheLinkModeAndOwnerOfTheFile) {
   WriteFile(Ini(), "ResetType=1\r\nLang=0\r\n");
   ASSERT_EQ(chmod(Ini().c_str(), 0666), 0);
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(chown(Ini().c_str(), 65534, 65534), 0);
+  if (root) {
+    ASSERT_EQ(chown(Ini().c_str(), 65534, 65534), 0);
+  }
   Sets.ComPort = "COM6";
   ASSERT_TRUE(dm.SaveSettings());
   struct stat st {};
