@@ -150,6 +150,9 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
   if (Sets.ResetType != 0) {  // "Manual": the operator power-cycles the receiver
     ProgressInfo = TProgressInfo{started, ""};
     front_.ShowProgress();
+    ProgressInfo = TProgressInfo{
+        Tr("  Выключите и включите приемник сейчас", "  Switch the receiver off and on now"), ""};
+    front_.ShowProgress();
     CreateThread();
     SetWriteMode(jobMode_);
     jobRunning_ = true;
@@ -168,7 +171,10 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
   if (port <= 0 || !NavReceiver->Opened()) {
     lastOpenError_ = port <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
     ReleaseSession();
-    Show(std::string(Tr("Ошибка открытия ", "Could not open ")) + Sets.ComPort + "!");
+    std::string message =
+        std::string(Tr("Ошибка открытия ", "Could not open ")) + Sets.ComPort + "!";
+    if (OpenFailureReason) message += "\r" + OpenFailureReason(lastOpenError_);
+    Show(message);
     return TStart::PortNotOpened;
   }
   ProgressInfo = TProgressInfo{started, ""};
@@ -206,6 +212,7 @@ void TRunControl::ReceiverNoAnswer() {
   front_.ShowProgress();
   jobRunning_ = false;
   Show(Tr("Приемник не отвечает!", "Receiver not answer!"));
+  if (OnNoAnswer) OnNoAnswer();
   if (OnFinished) OnFinished();
 }
 
