@@ -17,7 +17,8 @@ TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
   setObjectName("AboutF");
   setWindowTitle("About");
   setFixedSize(328, 165);
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
   setFont(WindowFont());
 
   QFont bold = font();
@@ -89,9 +90,19 @@ void TAboutF::FormShow() {
 // second showing on the frame has its real size.
 void TAboutF::CentreOverMainWindow() {
   if (parentWidget() == nullptr) return;
+  const QWidget* main = parentWidget()->window();
   QRect frame = frameGeometry();
-  frame.moveCenter(parentWidget()->window()->frameGeometry().center());
-  move(frame.topLeft());
+  QPoint client;  // where the window's own area goes when it has no frame yet
+  if (frame == geometry()) {
+    // Never shown: the window manager will give it a frame like the main window's, around the
+    // place given here for its own area.
+    const QRect outer = main->frameGeometry(), inner = main->geometry();
+    frame.adjust(outer.left() - inner.left(), outer.top() - inner.top(),
+                 outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    client = inner.topLeft() - outer.topLeft();
+  }
+  frame.moveCenter(main->frameGeometry().center());
+  move(frame.topLeft() + client);
 }
 
 // The address is underlined only while the pointer is over it.

@@ -64,8 +64,9 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   setObjectName("MainF");
   setWindowTitle("ZV-8810 Firmware Updater");
   setFixedSize(516, 303);
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
   setFont(WindowFont());
 
   QFrame* panel = Place<QFrame>(this, "sPanel1", 5, 6, 505, 292);
