@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     window.SetAboutWindow(&about);
     window.show();
     window.BinFileEdit->setText(QString::fromStdString(file));
-    QTest::qWaitForWindowExposed(&window);
+    Check(QTest::qWaitForWindowExposed(&window), "the main window is shown");
     QTest::qWait(300);
     const QString suffix = lang == 0 ? "en" : "ru";
     Check(WindowNamed("ZV-8810 Firmware Updater"), "the main window's caption");
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
     // The About window, shown twice: centred over the main window both times.
     for (int showing = 0; showing < 2; ++showing) {
       about.show();
-      QTest::qWaitForWindowExposed(&about);
+      Check(QTest::qWaitForWindowExposed(&about), "the About window is shown");
       QTest::qWait(300);
       const QPoint offset = about.frameGeometry().center() - window.frameGeometry().center();
       Check(offset.manhattanLength() <= 2,
