@@ -20,7 +20,7 @@ struct TCommandInfo {
 };
 
 const TCommandInfo kCommands[] = {
-    {"probe", TCommand::Probe, "|--port|--baud|--protocol|--restart|--lang|--trace|"},
+    {"probe", TCommand::Probe, "|--port|--baud|--protocol|--restart|--scan|--lang|--trace|"},
     {"versions", TCommand::Versions, "|--port|--reset|--baud|--protocol|--lang|--trace|"},
     {"program", TCommand::Program, "|--port|--reset|--baud|--protocol|--file|--lang|--trace|"},
     {"describe", TCommand::Describe, "|--lang|"},
@@ -32,7 +32,7 @@ const TCommandInfo kCommands[] = {
 
 const char* UsageText() {
   return "usage:\n"
-         "  zv8810-fwu probe    --port PORT [--baud N] [--protocol nmea|zorp] [--restart] "
+         "  zv8810-fwu probe    --port PORT [--baud N] [--protocol nmea|zorp] [--restart | --scan] "
          "[--lang en|ru]\n"
          "  zv8810-fwu versions --port PORT [--reset auto|manual] [--baud N] "
          "[--protocol nmea|zorp] [--lang en|ru]\n"
@@ -43,7 +43,8 @@ const char* UsageText() {
          "\n"
          "PORT is a COM name (COM7) or a device path (/dev/ttyUSB0). Defaults: --baud 115200,\n"
          "--protocol nmea, --reset auto, --lang en. --trace prints every byte in and out (hex,\n"
-         "with times) on standard error.\n";
+         "with times) on standard error. probe --scan tries the given protocol and bit rate,\n"
+         "then the other protocol, then the other bit rates, until the receiver answers.\n";
 }
 
 bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& error) {
@@ -83,13 +84,15 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
       error = "option " + key + " is not known to '" + info->name + "'";
       return false;
     }
-    bool isSwitch = key == "--restart" || key == "--trace";
+    bool isSwitch = key == "--restart" || key == "--trace" || key == "--scan";
     if (isSwitch) {
       if (inlineValue) {
         error = "option " + key + " takes no value";
         return false;
       }
-      (key == "--restart" ? options.Restart : options.Trace) = true;
+      (key == "--restart" ? options.Restart
+       : key == "--scan"  ? options.Scan
+                          : options.Trace) = true;
       continue;
     }
     if (!inlineValue) {
@@ -152,6 +155,10 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
                    options.Command == TCommand::Program;
   if (needsPort && options.Port.empty()) {
     error = std::string(info->name) + " needs --port COMn or --port /dev/...";
+    return false;
+  }
+  if (options.Scan && options.Restart) {
+    error = "probe takes --restart or --scan, not both";
     return false;
   }
   if (options.Command == TCommand::Program && options.File.empty()) {

@@ -12,6 +12,7 @@ struct TCliOptions {
   std::string Protocol = "NMEA";  // as the window's protocol box names it
   bool ResetAuto = true;
   bool Restart = false;
+  bool Scan = false;  // probe: try every protocol and bit rate until the receiver answers
   bool Russian = false;
   bool Trace = false;
   std::string File;

@@ -12,6 +12,7 @@
 #include "cli/PortArgument.h"
 #include "programmer/RunControl.h"
 #include "receiver/NavReceiverExU.h"
+#include "receiver/ProtocolScan.h"
 
 namespace {
 
@@ -42,12 +43,78 @@ void PrintNewLines(TNavReceiver& session, std::size_t& shown, TLogPrinter& print
   for (; shown < lines.size(); ++shown) printer.Append(lines[shown]);
 }
 
+// probe --scan: every protocol and bit rate in turn until the receiver answers.
+int RunScan(const TCliOptions& options, const TResolvedPort& port, TLogPrinter& printer) {
+  const std::uint8_t protocol = options.Protocol == "ZORP" ? ProtocolZorp : ProtocolNmea;
+  TProtocolScan scan(port.Number, ScanOrder(protocol, options.Baud, true), SessionTimeoutMs);
+  std::mutex lock;
+  std::condition_variable changed;
+  bool finished = false, found = false, openFailed = false;
+  int openError = 0;
+  TScanTry answer;
+  auto tryText = [](const TScanTry& t) {
+    return "  " + std::string(ProtocolName(t.Protocol)) + ", " + std::to_string(t.Rate) +
+           Tr(" бит/с", " bit/s");
+  };
+  scan.OnTry = [&](const TScanTry& t) {
+    printer.Show({tryText(t), Tr("ожидание...", "waiting...")});
+  };
+  scan.OnResult = [&](const TScanTry& t, TScanOutcome outcome, int error) {
+    if (outcome == TScanOutcome::OpenFailed) {
+      std::lock_guard<std::mutex> guard(lock);
+      openFailed = true;
+      openError = error;
+      return;
+    }
+    printer.Show({tryText(t), outcome == TScanOutcome::Answered ? Tr("отвечает", "answers")
+                                                                : Tr("нет ответа", "not answer")});
+  };
+  scan.OnFinished = [&](const TScanTry* answered) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      finished = true;
+      if (answered != nullptr) {
+        found = true;
+        answer = *answered;
+      }
+    }
+    changed.notify_all();
+  };
+  printer.Append(Tr("Поиск протокола и скорости приемника на ", "Looking for the receiver on ") +
+                 port.Name);
+  scan.Start();
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    while (!finished && !Interrupted()) changed.wait_for(guard, std::chrono::milliseconds(100));
+  }
+  scan.Stop();
+  printer.Finish();
+  if (Interrupted()) return ExitInterrupted;
+  if (openFailed) {
+    std::fprintf(stderr, "%s\n", OpenFailureMessage(port, openError).c_str());
+    return ExitOpenFailed;
+  }
+  if (!found) {
+    std::fprintf(stderr, "%s\n",
+                 Tr("Приемник не отвечает ни на одном протоколе и скорости: проверьте кабель, "
+                    "порт и питание приемника",
+                    "The receiver answers at no protocol and bit rate: check the cable, the port "
+                    "and the receiver's power"));
+    return ExitNoAnswer;
+  }
+  printer.Message(std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
+                  ProtocolName(answer.Protocol) + ", " + std::to_string(answer.Rate) +
+                  Tr(" бит/с, ", " bit/s, ") + port.Name);
+  return ExitSuccess;
+}
+
 }  // namespace
 
 int RunProbe(const TCliOptions& options, TLogPrinter& printer) {
   TResolvedPort port;
   int exitCode = 0;
   if (!ResolvePortOrReport(options.Port, port, exitCode)) return exitCode;
+  if (options.Scan) return RunScan(options, port, printer);
   const std::uint8_t protocol = options.Protocol == "ZORP" ? ProtocolZorp : ProtocolNmea;
 
   TVerdict verdict;

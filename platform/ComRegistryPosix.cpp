@@ -60,6 +60,9 @@ void AddAliases(std::map<int, std::string>& ports) {
   for (const auto& entry : fs::directory_iterator(AliasFolder(), ec)) {
     int number = PortNumberOf(entry.path().filename().string());
     if (number <= 0) continue;
+    // A link whose device is gone (a simulator that was killed, an adapter pulled out) names
+    // no port.
+    if (!fs::exists(entry.path(), ec)) continue;
     ports[number] = entry.path().string();
   }
 }

@@ -199,6 +199,8 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
 
   if (!job_->ResetAuto) {  // "Manual": the operator power-cycles the receiver
     ShowLine(started, "");
+    ShowLine(Tr("  Выключите и включите приемник сейчас", "  Switch the receiver off and on now"),
+             "");
     CreateThread();
     SystemWriteThr->SetWriteMode(jobMode_);
     jobRunning_ = true;
@@ -214,7 +216,10 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
   if (job_->Port.Number <= 0 || !NavReceiver->Opened()) {
     lastOpenError_ = job_->Port.Number <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
     ReleaseSession();
-    Show(std::string(Tr("Ошибка открытия ", "Could not open ")) + inputs.Port + "!");
+    std::string message =
+        std::string(Tr("Ошибка открытия ", "Could not open ")) + inputs.Port + "!";
+    if (OpenFailureReason) message += "\r" + OpenFailureReason(lastOpenError_);
+    Show(message);
     return TStart::PortNotOpened;
   }
   polling_ = true;
@@ -252,6 +257,7 @@ void TRunControl::ReceiverNoAnswer() {
   jobRunning_ = false;
   polling_ = false;
   Show(Tr("Приемник не отвечает!", "Receiver not answer!"));
+  if (OnNoAnswer) OnNoAnswer();
   if (OnFinished) OnFinished();
 }
 

@@ -97,6 +97,11 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
   void ShowVersions(TJob& job);
   void WriteFinished(TJob& job);
 
+  // The window's reason line for a port that did not open (its errno): added to the message
+  // on a line of its own when set.
+  std::function<std::string(int error)> OpenFailureReason;
+  // After the "Receiver not answer!" message (the window's diagnosis starts here).
+  std::function<void()> OnNoAnswer;
   // Notified after the reports above (for the command line's exit).
   std::function<void()> OnFinished;  // WriteFinished, the no-answer verdict or a failed start
   std::function<void()> OnVersions;  // ShowVersions

@@ -3,8 +3,9 @@
 # root). Usage: scripts/install-deps.sh [PACKAGE...]: the build's packages plus any named.
 set -euo pipefail
 
+# fonts-wine: the window's Tahoma-metric font; qt6-translations-l10n: Qt's own dialogs in Russian.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libunicorn-dev
-          qt6-base-dev fonts-dejavu-core "$@")
+          qt6-base-dev fonts-dejavu-core fonts-wine qt6-translations-l10n "$@")
 
 missing=()
 for p in "${packages[@]}"; do

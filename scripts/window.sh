@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh qt6-base-dev fonts-dejavu-core
+scripts/install-deps.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 
@@ -23,6 +23,6 @@ printf 'ComPort=COM7\r\nComRate=115200\r\nSystemFile=%s\r\nProtocol=NMEA\r\nRese
 if [ -n "${DISPLAY:-}" ]; then
   "$bin/ui/ZV8810_FWU"
 else
-  scripts/install-deps.sh xvfb xauth
-  xvfb-run -a "$bin/ui/ZV8810_FWU"
+  scripts/install-deps.sh xvfb xauth openbox
+  xvfb-run -a bash -c 'openbox >/dev/null 2>&1 & exec "$0"' "$bin/ui/ZV8810_FWU"
 fi

@@ -1,6 +1,8 @@
 // The data module: settings file, system file image, description block, result texts.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -163,6 +165,103 @@ TEST_F(DataModule, SavingFailuresShowTheMessageAndLoseNothing) {
   EXPECT_FALSE(fs::exists(Ini())) << "a removed file is not created by a save";
   EXPECT_EQ(sink.texts,
             (std::vector<std::string>{"Settings file not saved!", "Ошибка сохранения настроек!"}));
+}
+
+// Line ends as other editors leave them: every kind is read, CR LF is written.
+TEST_F(DataModule, LineEndsOfEveryKindAreRead) {
+  struct {
+    const char* name;
+    std::string file;
+  } cases[] = {
+      {"CR LF", "# kept\r\nComPort=COM3\r\nResetType=0\r\nLang=1\r\n"},
+      {"LF", "# kept\nComPort=COM3\nResetType=0\nLang=1\n"},
+      {"lone CR", "# kept\rComPort=COM3\rResetType=0\rLang=1\r"},
+      {"mixed, no end on the last line", "# kept\rComPort=COM3\nResetType=0\r\nLang=1"},
+  };
+  for (auto& c : cases) {
+    WriteFile(Ini(), c.file);
+    dm = TDM(folder, "ZV8810_FWU.ini");
+    dm.LoadSettings();
+    EXPECT_EQ(Sets.ComPort, "COM3") << c.name;
+    EXPECT_EQ(Sets.ResetType, 0) << c.name;
+    EXPECT_TRUE(IsRussian) << c.name;
+    EXPECT_EQ(ReadFile(Ini()), c.file) << c.name << ": a complete file is not rewritten";
+    Sets.ComPort = "COM4";
+    EXPECT_TRUE(dm.SaveSettings()) << c.name;
+    EXPECT_EQ(ReadFile(Ini()), "# kept\r\nComPort=COM4\r\nResetType=0\r\nLang=1\r\n") << c.name;
+  }
+}
+
+// Saving writes the file the operator's setup points at: through a link, with its mode and
+// owner, and in place when its folder takes no new files.
+TEST_F(DataModule, SavingKeepsTheLinkModeAndOwnerOfTheFile) {
+  const std::string real = folder + "real/";
+  fs::create_directories(real);
+  WriteFile(real + "settings.ini", "Other=1\r\nResetType=1\r\nLang=0\r\n");
+  fs::create_symlink("real/settings.ini", Ini());
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  dm.LoadSettings();
+  Sets.ComPort = "COM5";
+  ASSERT_TRUE(dm.SaveSettings());
+  EXPECT_TRUE(fs::is_symlink(Ini())) << "the link stays a link";
+  EXPECT_EQ(ReadFile(real + "settings.ini"),
+            "Other=1\r\nResetType=1\r\nLang=0\r\nComPort=COM5\r\n");
+  EXPECT_EQ(fs::directory_iterator(real)->path().filename(), "settings.ini")
+      << "no temporary file is left beside the target";
+
+  // Mode 666 stays 666 (and, saved by root, the file stays its owner's).
+  fs::remove(Ini());
+  WriteFile(Ini(), "ResetType=1\r\nLang=0\r\n");
+  ASSERT_EQ(chmod(Ini().c_str(), 0666), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(Ini().c_str(), 65534, 65534), 0);
+  }
+  Sets.ComPort = "COM6";
+  ASSERT_TRUE(dm.SaveSettings());
+  struct stat st {};
+  ASSERT_EQ(stat(Ini().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0666u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+  }
+  EXPECT_NE(ReadFile(Ini()).find("ComPort=COM6\r\n"), std::string::npos);
+  EXPECT_TRUE(sink.texts.empty());
+}
+
+// An install folder the operator cannot write to, with the settings file opened up for them:
+// the save writes the file in place. The operator is another user when the tests run as root.
+TEST_F(DataModule, SavingAWritableFileInAReadOnlyFolder) {
+  WriteFile(Ini(), "# install\r\nResetType=1\r\nLang=0\r\n");
+  ASSERT_EQ(chmod(Ini().c_str(), 0666), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  auto save = [&] {
+    Sets = TSets{};
+    Sets.ComPort = "COM8";
+    Sets.ResetType = 0;
+    return dm.SaveSettings();
+  };
+  if (geteuid() == 0) {
+    ASSERT_EQ(chmod(TempDir().c_str(), 0711), 0);  // the other user may pass through
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      bool ok = setgid(65534) == 0 && setuid(65534) == 0 && access(folder.c_str(), W_OK) != 0;
+      _exit(ok && save() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  } else {
+    EXPECT_TRUE(save());
+  }
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(ReadFile(Ini()),
+            "# install\r\nResetType=0\r\nLang=0\r\nComPort=COM8\r\nComRate=115200\r\n"
+            "Protocol=NMEA\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 TEST_F(DataModule, SystemFileImageAndSums) {

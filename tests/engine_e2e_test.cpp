@@ -128,7 +128,7 @@ TEST(EngineE2E, ProgramsInEveryProtocolAndResetMethod) {
     TRunResult r = RunCli(args);
     if (operatorHand.joinable()) operatorHand.join();
     std::vector<std::string> lines = {"Execution is started - TIME"};
-    if (!c.connecting.empty()) lines.push_back(c.connecting);
+    lines.push_back(c.connecting.empty() ? "  Switch the receiver off and on now" : c.connecting);
     lines.insert(lines.end(), kProgramTail.begin(), kProgramTail.end());
     EXPECT_EQ(r.Exit, 0) << c.name << "\n" << r.Out << r.Err;
     EXPECT_TRUE(std::regex_search(r.Out, std::regex(LogPattern(lines) + "$"))) << c.name << "\n"

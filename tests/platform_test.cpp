@@ -173,6 +173,21 @@ TEST(ComRegistry, AliasesRuntimePathsAndNames) {
   for (auto& n : names) EXPECT_EQ(plat::PortNumberOf(n.name), n.number) << n.name;
 }
 
+// A killed simulator or a pulled adapter leaves its alias behind: that number names no port.
+TEST(ComRegistry, AliasWhoseDeviceIsGoneIsNotListed) {
+  TPtyPeer live(45);
+  ASSERT_TRUE(plat::AddAlias(44, "/dev/pts/zv-gone"));
+  bool listed44 = false, listed45 = false;
+  for (auto& e : plat::ListPortEntries()) {
+    listed44 = listed44 || e.Number == 44;
+    listed45 = listed45 || e.Number == 45;
+  }
+  EXPECT_FALSE(listed44);
+  EXPECT_TRUE(listed45);
+  EXPECT_EQ(plat::DevicePathOf(44), "");
+  plat::RemoveAlias(44);
+}
+
 namespace {
 
 // A version block as the build writes it: magic, words, flags, translation, texts.

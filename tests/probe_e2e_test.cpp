@@ -104,6 +104,53 @@ TEST(ProbeE2E, PortsThatCannotBeOpened) {
       << path.Err;
 }
 
+// --scan: the given protocol and rate first, then the other protocol, then the other rates.
+TEST(ProbeE2E, ScanFindsTheProtocolAndRateOrSaysNothingAnswered) {
+  struct {
+    const char* name;
+    std::vector<std::string> sim;  // empty: no simulator
+    std::vector<std::string> probe;
+    int exit;
+    std::string out, err;
+  } cases[] = {
+      {"NMEA at 9600 while ZORP at 115200 is asked",
+       {"--protocol", "nmea", "--baud", "9600"},
+       {"--protocol", "zorp"},
+       0,
+       "  ZORP, 115200 bit/s - not answer\n  NMEA, 115200 bit/s - not answer\n"
+       "  ZORP, 9600 bit/s - not answer\n  NMEA, 9600 bit/s - answers\n"
+       "Receiver answers: NMEA, 9600 bit/s, COM47\n$",
+       ""},
+      {"the given settings answer at once",
+       {"--protocol", "zorp", "--baud", "38400"},
+       {"--protocol", "zorp", "--baud", "38400"},
+       0,
+       "^Looking for the receiver on COM47\n  ZORP, 38400 bit/s - answers\n"
+       "Receiver answers: ZORP, 38400 bit/s, COM47\n$",
+       ""},
+      {"silent at every setting",
+       {"--fault", "silent"},
+       {},
+       6,
+       "  ZORP, 230400 bit/s - not answer\n$",
+       "The receiver answers at no protocol and bit rate: check the cable, the port and the "
+       "receiver's power\n"},
+      {"no such port", {}, {}, 7, "", "Could not open COM47!\nCOM47: "},
+  };
+  for (auto& c : cases) {
+    std::unique_ptr<TSimProcess> sim;
+    if (!c.sim.empty()) sim = std::make_unique<TSimProcess>(47, c.sim);
+    std::vector<std::string> args = {"probe", "--port", "COM47", "--scan"};
+    args.insert(args.end(), c.probe.begin(), c.probe.end());
+    TRunResult r = RunCli(args, 90000);
+    EXPECT_EQ(r.Exit, c.exit) << c.name << "\n" << r.Out << r.Err;
+    if (!c.out.empty()) {
+      EXPECT_TRUE(Matches(r.Out, c.out)) << c.name << "\n" << r.Out;
+    }
+    EXPECT_NE(r.Err.find(c.err), std::string::npos) << c.name << "\n" << r.Err;
+  }
+}
+
 TEST(ProbeE2E, UsageErrors) {
   struct {
     std::vector<std::string> args;
@@ -117,6 +164,7 @@ TEST(ProbeE2E, UsageErrors) {
       {{"probe", "--port", "COM1", "--file", "x.bin"}, "not known to 'probe'"},
       {{"probe", "--port", "LPT1"}, "COM name such as COM7"},
       {{"probe", "--port"}, "needs a value"},
+      {{"probe", "--port", "COM1", "--scan", "--restart"}, "--restart or --scan"},
       {{"program", "--port", "COM1"}, "needs --file"},
   };
   for (auto& c : cases) {

@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <QtTest>
 
 #include <csignal>
@@ -17,10 +19,14 @@
 #include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
 #include "device/FlashContents.h"
+#include "platform/SerialDevice.h"
 #include "platform/VersionInfo.h"
 #include "tests/TestSupport.h"
 #include "ui/AboutFU.h"
+#include "ui/Application.h"
+#include "ui/Controls.h"
 #include "ui/MainFU.h"
+#include "ui/QtMessageSink.h"
 
 namespace {
 
@@ -94,6 +100,12 @@ class UiTest : public QObject {
     while (boxes_.shown.size() < count && timer.elapsed() < ms) QTest::qWait(20);
     return boxes_.shown.size() >= count;
   }
+  // A job stopped while it waits for the greeting ends within its countdown; the next test
+  // must not meet its thread.
+  void WaitForThreadEnd() {
+    auto thread = window_->RunControl().LastThread();
+    QTRY_VERIFY_WITH_TIMEOUT(!thread || thread->Finished(), 15000);
+  }
   std::string LogText() const {
     std::string text;
     for (auto& line : window_->LogLines()) text += line + "\n";
@@ -103,6 +115,8 @@ class UiTest : public QObject {
  private slots:
   void initTestCase() {
     setenv("XDG_DATA_HOME", TempDir().c_str(), 1);
+    QVERIFY2(LoadWindowFonts(), "the window's font (Debian's fonts-wine) is installed");
+    QApplication::setFont(WindowFont());
     SetMessageSink(&boxes_);
   }
   void init() { boxes_.shown.clear(); }
@@ -151,6 +165,11 @@ class UiTest : public QObject {
     QCOMPARE(w.BinFileEdit->toolTip(), QString("Нет данных"));
     w.ProgButClick();
     QCOMPARE(boxes_.Last(), std::string("Необходимо указать СОМ порт!"));
+    TAboutF about(*dm_, &w);
+    about.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(about.windowTitle(), QString("О программе"));
+    QCOMPARE(about.VerLab->text(), QString("Версия:"));
   }
 
   void startChecksInOrder() {
@@ -171,8 +190,42 @@ class UiTest : public QObject {
     w.BinFileEdit->setText(QString::fromStdString(file));
     QVERIFY(w.BinFileEdit->toolTip().startsWith("File: \"fw.bin\"\nDevice Id: ZV8810"));
     w.ProgButClick();  // COM81 does not exist
-    QCOMPARE(boxes_.Last(), std::string("Could not open COM81!"));
-    QVERIFY(w.ProgBut->isEnabled() && w.LogLines().empty());
+    QVERIFY(boxes_.Last().rfind("Could not open COM81!\r", 0) == 0);
+    QVERIFY(w.ProgBut->isEnabled());
+  }
+
+  // The reason and what to do stand beside the fixed message, and in the log.
+  void portFailuresSayWhyAndWhatToDo_data() {
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<bool>("russian");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << false << false
+                             << "The port does not exist: check the cable and choose the port "
+                                "from the list again.";
+    QTest::newRow("in use") << true << false
+                            << "The port is in use by another program: close that program and "
+                               "try again.";
+    QTest::newRow("in use, Russian")
+        << true << true << "Порт занят другой программой: закройте ее и повторите.";
+  }
+  void portFailuresSayWhyAndWhatToDo() {
+    QFETCH(bool, busy);
+    QFETCH(bool, russian);
+    QFETCH(QString, reason);
+    StartWindow(russian ? "ResetType=0\r\nLang=1\r\n" : "");
+    std::unique_ptr<TPtyPeer> peer;
+    plat::TSerialDevice holder;  // another program holding the port
+    if (busy) {
+      peer = std::make_unique<TPtyPeer>(89);
+      QVERIFY(holder.Open(peer->Path()));
+    }
+    Choose(89, russian ? "Программный" : "Auto", "115200", "NMEA",
+           SampleFile(folder_ + "fw.bin", 2000));
+    window_->ProgButClick();
+    const std::string fixed = russian ? "Ошибка открытия COM89!" : "Could not open COM89!";
+    QCOMPARE(boxes_.Last(), fixed + "\r" + reason.toStdString());
+    QCOMPARE(window_->LogLines(), std::vector<std::string>{"COM89: " + reason.toStdString()});
+    QVERIFY(window_->ProgBut->isEnabled() && window_->PortCombo->isEnabled());
   }
 
   void programmingRunsThroughTheWindow_data() {
@@ -187,7 +240,7 @@ class UiTest : public QObject {
                                << "  ZORP connecting - done\n";
     QTest::newRow("Manual") << "Manual"
                             << "NMEA"
-                            << "";
+                            << "  Switch the receiver off and on now\n";
   }
   void programmingRunsThroughTheWindow() {
     QFETCH(QString, reset);
@@ -248,9 +301,50 @@ class UiTest : public QObject {
     window_->VerCheckButClick();
     QVERIFY(WaitForBoxes(1, 10000));
     QCOMPARE(boxes_.Last(), std::string("Receiver not answer!"));
-    QCOMPARE(window_->LogLines().size(), std::size_t(2));
     QCOMPARE(window_->LogLines()[1], std::string("  NMEA connecting - not answer"));
     QVERIFY(window_->ProgBut->isEnabled() && window_->PortCombo->isEnabled());
+    // The diagnosis runs in the background; closing the window stops it at once.
+    QVERIFY(window_->DiagnosisRunning());
+    QTRY_COMPARE_WITH_TIMEOUT(window_->LogLines().size(), std::size_t(4), 2000);
+    QCOMPARE(window_->LogLines()[2],
+             std::string("Looking for the receiver's protocol and bit rate"));
+    QCOMPARE(window_->LogLines()[3], std::string("  ZORP, 115200 bit/s - waiting..."));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(window_->close());
+    QVERIFY(timer.elapsed() < 1500);
+    QVERIFY(!window_->DiagnosisRunning());
+    QTest::qWait(3500);
+    QCOMPARE(window_->LogLines().size(), std::size_t(4));
+    QCOMPARE(boxes_.shown.size(), std::size_t(1));
+  }
+
+  // The receiver speaks NMEA at 9600 while the window asks for ZORP at 115200: the diagnosis
+  // finds it, offers the settings, and the next press works.
+  void diagnosisFindsTheProtocolAndRate() {
+    StartWindow();
+    TSimProcess sim(88, {"--protocol", "nmea", "--baud", "9600"});
+    Choose(88, "Auto", "115200", "ZORP", SampleFile(folder_ + "fw.bin", 2000));
+    window_->VerCheckButClick();
+    boxes_.answer = TMessageAnswer::Yes;
+    QVERIFY(WaitForBoxes(2, 25000));
+    boxes_.answer = TMessageAnswer::No;
+    QCOMPARE(boxes_.shown[0].Text, std::string("Receiver not answer!"));
+    QCOMPARE(boxes_.shown[1].Text,
+             std::string("The receiver answers in NMEA at 9600 bit/s.\rTake these settings?"));
+    QCOMPARE(boxes_.shown[1].Buttons, TMessageButtons::YesNo);
+    const std::vector<std::string> tail(window_->LogLines().begin() + 2, window_->LogLines().end());
+    QCOMPARE(tail, (std::vector<std::string>{
+                       "Looking for the receiver's protocol and bit rate",
+                       "  NMEA, 115200 bit/s - not answer", "  ZORP, 9600 bit/s - not answer",
+                       "  NMEA, 9600 bit/s - answers", "Receiver answers: NMEA, 9600 bit/s"}));
+    QCOMPARE(window_->ProtCombo->currentText(), QString("NMEA"));
+    QCOMPARE(window_->RateCombo->currentText(), QString("9600"));
+    QVERIFY(!window_->DiagnosisRunning());
+    window_->VerCheckButClick();
+    QVERIFY(WaitForBoxes(3, 20000));
+    QVERIFY(boxes_.Last().rfind("Firmware version: ", 0) == 0);
+    QVERIFY(window_->close());
   }
 
   void closeGuardWhileProgrammingAndTheParkedThread() {
@@ -281,6 +375,191 @@ class UiTest : public QObject {
     QCOMPARE(boxes_.shown.size(), std::size_t(3));
   }
 
+  // Enter presses "Programming" wherever the focus is; the button keeps its default look.
+  void enterPressesProgrammingFromEveryControl_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("key");
+    for (const char* name : {"ProgBut", "PortCombo", "ResetCombo", "RateCombo", "ProtCombo",
+                             "BinFileEdit", "LogBox", "VerCheckBut"})
+      QTest::newRow(name) << QString(name) << int(Qt::Key_Return);
+    QTest::newRow("keypad Enter on the log") << QString("LogBox") << int(Qt::Key_Enter);
+  }
+  void enterPressesProgrammingFromEveryControl() {
+    QFETCH(QString, control);
+    QFETCH(int, key);
+    StartWindow("ResetType=0\r\nLang=0\r\n");
+    TMainF& w = *window_;
+    w.LogBox->addItem("a line");
+    QWidget* target = w.findChild<QWidget*>(control);
+    QVERIFY(target != nullptr && target->isEnabled());
+    target->setFocus();
+    QSignalSpy programming(w.ProgBut, &QPushButton::clicked);
+    QSignalSpy versions(w.VerCheckBut, &QPushButton::clicked);
+    QTest::keyClick(target, Qt::Key(key));
+    QCOMPARE(programming.count(), 1);
+    QCOMPARE(versions.count(), 0);
+    QCOMPARE(boxes_.Last(), std::string("COM port value is empty!"));
+    QVERIFY(w.ProgBut->isDefault());
+  }
+  void spaceOnVersionsInfoPressesIt() {
+    StartWindow();
+    QSignalSpy programming(window_->ProgBut, &QPushButton::clicked);
+    QSignalSpy versions(window_->VerCheckBut, &QPushButton::clicked);
+    window_->VerCheckBut->setFocus();
+    QTest::keyClick(window_->VerCheckBut, Qt::Key_Space);
+    QCOMPARE(versions.count(), 1);
+    QCOMPARE(programming.count(), 0);
+  }
+
+  // Message boxes: the caption as given, and every line of the text on one line of the box.
+  void messageBoxesKeepCaptionsAndLines_data() {
+    QTest::addColumn<bool>("russian");
+    QTest::newRow("English") << false;
+    QTest::newRow("Russian") << true;
+  }
+  void messageBoxesKeepCaptionsAndLines() {
+    QFETCH(bool, russian);
+    StartWindow(russian ? "ResetType=0\r\nLang=1\r\n" : "");
+    TSimProcess sim(85, {});
+    Choose(85, russian ? "Аппаратный" : "Manual", "115200", "NMEA",
+           SampleFile(folder_ + "fw.bin", 2000));
+    window_->ProgButClick();
+    QVERIFY(window_->JobRunning());
+    QVERIFY(!window_->close());  // the close guard asks, "No" is recorded
+    const TMessage question = boxes_.shown.back();
+    QCOMPARE(question.Caption, std::string(russian ? "Внимание" : "Warning"));
+    QMessageBox box;
+    PrepareMessageBox(box, question);
+    box.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(box.windowTitle(), QString::fromStdString(question.Caption));
+    QLabel* label = box.findChild<QLabel*>("qt_msgbox_label");
+    QVERIFY(label != nullptr);
+    const QFontMetrics metrics(label->font());
+    const QRect used = metrics.boundingRect(QRect(0, 0, label->contentsRect().width(), 10000),
+                                            Qt::TextWordWrap, label->text());
+    QCOMPARE(used.height() / metrics.lineSpacing(), 3);
+    boxes_.answer = TMessageAnswer::Yes;
+    QVERIFY(window_->close());
+    boxes_.answer = TMessageAnswer::No;
+    WaitForThreadEnd();
+  }
+
+  // The port box chosen with the mouse: its list opens, a click picks an entry (the one shown
+  // as well), and the box keeps it; each entry names the device behind it.
+  void portBoxWithTheMouse() {
+    TPtyPeer com86(86), com87(87);
+    StartWindow("ComPort=COM86\r\nResetType=0\r\nLang=0\r\n");
+    TMainF& w = *window_;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.ProgBut->setFocus();
+    auto pick = [&](const QString& name) {
+      QTest::mouseClick(w.PortCombo, Qt::LeftButton);  // entered with a click: the list is read
+      QAbstractItemView* view = w.PortCombo->view();
+      QTRY_VERIFY(view->isVisible());
+      QTest::qWait(QApplication::doubleClickInterval() + 50);  // a click, not the opening press
+      const int row = w.PortCombo->findText(name);
+      QVERIFY(row >= 0);
+      const QRect cell = view->visualRect(view->model()->index(row, 0));
+      QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+      QTRY_VERIFY(!view->isVisible());
+      QCoreApplication::processEvents();
+    };
+    pick("COM87");
+    QCOMPARE(w.PortCombo->currentText(), QString("COM87"));
+    pick("COM87");  // the entry already shown
+    QCOMPARE(w.PortCombo->currentText(), QString("COM87"));
+    const int row = w.PortCombo->findText("COM86");
+    QVERIFY(w.PortCombo->itemData(row, Qt::ToolTipRole)
+                .toString()
+                .contains(QString::fromStdString(com86.Path())));
+    // Entering the box again from another control keeps the operator's choice.
+    w.ProgBut->setFocus();
+    w.PortCombo->setFocus(Qt::TabFocusReason);
+    QCOMPARE(w.PortCombo->currentText(), QString("COM87"));
+    w.ProgButClick();
+    QVERIFY(boxes_.Last() != "COM port value is empty!");
+  }
+
+  // Tab reaches every control: the focus order first, then "..." and the About button.
+  void tabReachesEveryControl() {
+    StartWindow("ResetType=0\r\nLang=0\r\n");
+    TMainF& w = *window_;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.ProgBut->setFocus();
+    QStringList order;
+    for (int i = 0; i < 11; ++i) {
+      order << QApplication::focusWidget()->objectName();
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QCOMPARE(order, QStringList({"ProgBut", "PortCombo", "RateCombo", "ProtCombo", "BinFileEdit",
+                                 "LogBox", "ResetCombo", "VerCheckBut", "BinFileBrowse",
+                                 "AboutTitleButton", "ProgBut"}));
+  }
+
+  // No caption and no entry of a list is cut, in either language, with the window's font.
+  void textsFitTheirControls_data() {
+    QTest::addColumn<bool>("russian");
+    QTest::newRow("English") << false;
+    QTest::newRow("Russian") << true;
+  }
+  void textsFitTheirControls() {
+    QFETCH(bool, russian);
+    StartWindow(russian ? "ResetType=0\r\nLang=1\r\n" : "");
+    TMainF& w = *window_;
+    QCOMPARE(QFontInfo(w.font()).family(), QString("Tahoma"));
+    QCOMPARE(w.font().pixelSize(), 13);
+    for (QLabel* label : w.findChildren<QLabel*>()) {
+      if (label->text().isEmpty() || !label->pixmap().isNull()) continue;
+      const int needed = label->fontMetrics().horizontalAdvance(label->text());
+      QVERIFY2(needed <= label->contentsRect().width(),
+               qPrintable(label->objectName() + ": " + label->text()));
+    }
+    for (QComboBox* combo : w.findChildren<QComboBox*>()) {
+      QStyleOptionComboBox option;
+      option.initFrom(combo);
+      const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                         QStyle::SC_ComboBoxEditField, combo);
+      for (int i = 0; i < combo->count(); ++i)
+        QVERIFY2(
+            combo->fontMetrics().horizontalAdvance(combo->itemText(i)) <= field.width(),
+            qPrintable(combo->objectName() + ": " + combo->itemText(i) + " " +
+                       QString::number(combo->fontMetrics().horizontalAdvance(combo->itemText(i))) +
+                       " > " + QString::number(field.width())));
+    }
+    for (QPushButton* button : {w.ProgBut, w.VerCheckBut})
+      QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) + 8 <= button->width());
+  }
+
+  // "Save As..." proposes a dated name in the documents folder, adds ".txt" to a bare name and
+  // saves during a job too.
+  void saveAsNamesAndTimes() {
+    const QString proposed =
+        TMainF::ProposedLogPath(QDateTime(QDate(2026, 12, 10), QTime(14, 36, 5)));
+    QVERIFY2(proposed.endsWith("/log-2026-12-10_14-36-05.txt"), qPrintable(proposed));
+    struct {
+      const char* typed;
+      const char* saved;
+    } names[] = {{"/tmp/run", "/tmp/run.txt"},
+                 {"/tmp/run.txt", "/tmp/run.txt"},
+                 {"/tmp/run.log", "/tmp/run.log"},
+                 {"/tmp/v1.2/run", "/tmp/v1.2/run.txt"}};
+    for (auto& n : names) QCOMPARE(TMainF::WithLogExtension(n.typed), QString(n.saved));
+    StartWindow();
+    TSimProcess sim(90, {});
+    Choose(90, "Manual", "115200", "NMEA", SampleFile(folder_ + "fw.bin", 2000));
+    window_->ProgButClick();
+    QVERIFY(window_->JobRunning());
+    const std::string during = window_->SavedLogText();
+    QVERIFY2(during.find("\r\nExecution is started - ") != std::string::npos, during.c_str());
+    boxes_.answer = TMessageAnswer::Yes;
+    QVERIFY(window_->close());
+    boxes_.answer = TMessageAnswer::No;
+    WaitForThreadEnd();
+  }
+
   void aboutWindowAndLanguageChoice() {
     StartWindow();
     TAboutF about(*dm_, window_.get());
@@ -289,6 +568,16 @@ class UiTest : public QObject {
     QCOMPARE(about.ProgNameLab->text(), QString("ZV-8810 Firmware Updater"));
     QCOMPARE(about.VersionInfoLab->text(), QString("2.3 (build 0.1)"));
     QCOMPARE(about.sBitBtn1->text(), QString("ОК"));
+    QCOMPARE(about.windowTitle(), QString("About"));
+    // The address is underlined only while the pointer is over it.
+    auto underlined = [&] { return about.sWebLabel1->text().contains("underline"); };
+    QVERIFY(!underlined());
+    QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+    QCoreApplication::sendEvent(about.sWebLabel1, &enter);
+    QVERIFY(underlined());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(about.sWebLabel1, &leave);
+    QVERIFY(!underlined());
     const std::string before = ReadFile(folder_ + "ZV8810_FWU.ini");
     QCOMPARE(about.LangCombo->currentIndex(), 0);
     QCOMPARE(ReadFile(folder_ + "ZV8810_FWU.ini"), before);  // showing writes nothing

@@ -17,7 +17,8 @@ TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
   setObjectName("AboutF");
   setWindowTitle("About");
   setFixedSize(328, 165);
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
   setFont(WindowFont());
 
   QFont bold = font();
@@ -40,8 +41,12 @@ TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
   plat::ReadFileInfo(plat::ExecutablePath(), info);
   const QString web = QString::fromStdString(info.Strings.Comments);
   sWebLabel1 = Place<QLabel>(this, "sWebLabel1", 14, 133, 200, 16);
-  sWebLabel1->setText(QString("<a href=\"%1\">%1</a>").arg(web));
+  webAddress_ = web;
   sWebLabel1->setTextFormat(Qt::RichText);
+  sWebLabel1->setCursor(Qt::PointingHandCursor);
+  sWebLabel1->installEventFilter(this);
+  ShowWebLink(false);
+  sWebLabel1->resize(sWebLabel1->sizeHint().width(), 16);  // the pointer is over the address
   sWebLabel1->setOpenExternalLinks(false);
   connect(sWebLabel1, &QLabel::linkActivated, this,
           [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
@@ -78,7 +83,38 @@ void TAboutF::FormShow() {
     ProgNameLab->clear();
     VersionInfoLab->clear();
   }
-  if (parentWidget() != nullptr) move(parentWidget()->geometry().center() - rect().center());
+  CentreOverMainWindow();
+}
+
+// Centred over the main window, frames included: move() places a window's frame, and from the
+// second showing on the frame has its real size.
+void TAboutF::CentreOverMainWindow() {
+  if (parentWidget() == nullptr) return;
+  const QWidget* main = parentWidget()->window();
+  QRect frame = frameGeometry();
+  QPoint client;  // where the window's own area goes when it has no frame yet
+  if (frame == geometry()) {
+    // Never shown: the window manager will give it a frame like the main window's, around the
+    // place given here for its own area.
+    const QRect outer = main->frameGeometry(), inner = main->geometry();
+    frame.adjust(outer.left() - inner.left(), outer.top() - inner.top(),
+                 outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    client = inner.topLeft() - outer.topLeft();
+  }
+  frame.moveCenter(main->frameGeometry().center());
+  move(frame.topLeft() + client);
+}
+
+// The address is underlined only while the pointer is over it.
+void TAboutF::ShowWebLink(bool hovered) {
+  sWebLabel1->setText(QString("<a href=\"%1\" style=\"text-decoration: %2\">%1</a>")
+                          .arg(webAddress_.toHtmlEscaped(), hovered ? "underline" : "none"));
+}
+
+bool TAboutF::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == sWebLabel1 && (event->type() == QEvent::Enter || event->type() == QEvent::Leave))
+    ShowWebLink(event->type() == QEvent::Enter);
+  return QDialog::eventFilter(watched, event);
 }
 
 void TAboutF::LangComboChange() {

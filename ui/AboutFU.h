@@ -30,10 +30,14 @@ class TAboutF : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void FormShow();
+  void CentreOverMainWindow();
+  void ShowWebLink(bool hovered);
 
   TDM& dm_;
+  QString webAddress_;
   bool settingLanguage_ = false;  // the marker: showing the window never writes the settings
 };

@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,16 +16,23 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QThread>
 #include <QToolButton>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "appdata/Cp1251.h"
 #include "appdata/MessageSink.h"
+#include "platform/ComRegistry.h"
 #include "platform/ExecutablePath.h"
 #include "platform/Resources.h"
 #include "platform/VersionInfo.h"
+#include "receiver/ProtocolScan.h"
 #include "transport/PortList.h"
 #include "ui/AboutFU.h"
 #include "ui/Controls.h"
@@ -54,8 +64,9 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   setObjectName("MainF");
   setWindowTitle("ZV-8810 Firmware Updater");
   setFixedSize(516, 303);
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
   setFont(WindowFont());
 
   QFrame* panel = Place<QFrame>(this, "sPanel1", 5, 6, 505, 292);
@@ -105,7 +116,7 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   connect(BinFileEdit, &QLineEdit::textChanged, this, &TMainF::BinFileEditChange);
   BinFileBrowse = Place<QToolButton>(panel, "BinFileBrowse", 467, 144, 24, 24);
   BinFileBrowse->setText("...");
-  BinFileBrowse->setFocusPolicy(Qt::NoFocus);
+  BinFileBrowse->setFocusPolicy(Qt::TabFocus);
   connect(BinFileBrowse, &QToolButton::clicked, this, &TMainF::BrowseSystemFile);
 
   QFont bold = font();
@@ -113,8 +124,10 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   ProgBut = Place<QPushButton>(panel, "ProgBut", 12, 183, 197, 35);
   ProgBut->setText("Programming");
   ProgBut->setFont(bold);
+  // The window's default button: Enter presses it from every control (keyPressEvent). It is
+  // not an auto-default button, which would give up the default look when the focus leaves.
+  ProgBut->setAutoDefault(false);
   ProgBut->setDefault(true);
-  ProgBut->setAutoDefault(true);
   connect(ProgBut, &QPushButton::clicked, this, &TMainF::ProgButClick);
   VerCheckBut = Place<QPushButton>(panel, "VerCheckBut", 352, 183, 140, 35);
   VerCheckBut->setText("Versions Info");
@@ -143,7 +156,8 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   }
   AboutTitleButton->setIconSize(QSize(16, 16));
   AboutTitleButton->setAutoRaise(true);
-  AboutTitleButton->setFocusPolicy(Qt::NoFocus);
+  AboutTitleButton->setFocusPolicy(Qt::TabFocus);
+  AboutTitleButton->setToolTip("About");
   connect(AboutTitleButton, &QToolButton::pressed, this, &TMainF::AboutTitleButtonMouseDown);
 
   QWidget::setTabOrder(ProgBut, PortCombo);
@@ -153,11 +167,20 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   QWidget::setTabOrder(BinFileEdit, LogBox);
   QWidget::setTabOrder(LogBox, ResetCombo);
   QWidget::setTabOrder(ResetCombo, VerCheckBut);
+  QWidget::setTabOrder(VerCheckBut, BinFileBrowse);
+  QWidget::setTabOrder(BinFileBrowse, AboutTitleButton);
+
+  // The 105-pixel boxes hold "Программный" whole: a slimmer drop-down button and text margin.
+  for (QComboBox* combo : {PortCombo, ResetCombo, RateCombo, ProtCombo})
+    combo->setStyleSheet("QComboBox { padding-left: 3px; } QComboBox::drop-down { width: 15px; }");
 
   control_ = std::make_shared<::TRunControl>(dm_, *this);
+  control_->OpenFailureReason = [this](int error) { return PortFailureReason(error); };
+  control_->OnNoAnswer = [this] { StartDiagnosis(); };
 }
 
 TMainF::~TMainF() {
+  StopDiagnosis();
   control_->Close();
 }
 
@@ -241,21 +264,54 @@ void TMainF::BrowseSystemFile() {
   BinFileEdit->setText(path);
 }
 
+// The controls leave Enter to their window (the focused "Versions Info" takes Space only).
+void TMainF::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (enter && modifiers == Qt::NoModifier) {
+    if (ProgBut->isEnabled()) ProgBut->click();
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+// PortComboEnter: the box is entered from another control (Tab, a click), or the window comes
+// back with the focus in it. The focus coming back from the box's own list is no entering.
 bool TMainF::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == PortCombo && event->type() == QEvent::FocusIn) FillPortList();  // PortComboEnter
+  if (watched == PortCombo && event->type() == QEvent::FocusIn &&
+      static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
+    FillPortList();
   return QWidget::eventFilter(watched, event);
 }
 
+// The ports of the machine, each with the device behind it as its tooltip. The port already
+// shown stays chosen when it is still there; otherwise the saved one is chosen.
 void TMainF::FillPortList() {
   WaitPortPanel->show();
   WaitPortPanel->raise();
-  QApplication::processEvents();  // "Wait please" is painted before the list is read
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);  // "Wait please" is painted
+  const QString shown = PortCombo->currentText();
   std::vector<std::string> ports;
   ListSerialPorts(ports);
+  std::map<std::string, std::string> devices;
+  for (const plat::TPortEntry& entry : plat::ListPortEntries()) devices[entry.Name] = entry.Device;
   PortCombo->blockSignals(true);
   PortCombo->clear();
-  for (const std::string& name : ports) PortCombo->addItem(Q(name));
-  PortCombo->setCurrentIndex(PortCombo->findText(Q(Sets.ComPort), Qt::MatchExactly));
+  for (const std::string& name : ports) {
+    PortCombo->addItem(Q(name));
+    auto device = devices.find(name);
+    if (device != devices.end()) {
+      std::error_code ec;
+      std::string target = std::filesystem::canonical(device->second, ec).string();
+      QString tip = Q(device->second);
+      if (!ec && target != device->second) tip += " → " + Q(target);
+      PortCombo->setItemData(PortCombo->count() - 1, tip, Qt::ToolTipRole);
+    }
+  }
+  int chosen = shown.isEmpty() ? -1 : PortCombo->findText(shown, Qt::MatchExactly);
+  if (chosen < 0) chosen = PortCombo->findText(Q(Sets.ComPort), Qt::MatchExactly);
+  PortCombo->setCurrentIndex(chosen);
   PortCombo->blockSignals(false);
   WaitPortPanel->hide();
 }
@@ -268,6 +324,7 @@ void TMainF::VerCheckButClick() {
 }
 
 void TMainF::StartJob(std::int32_t mode) {
+  StopDiagnosis();  // the job needs the port
   TJobInputs inputs;
   inputs.Port = PortCombo->currentText().toStdString();
   inputs.Rate = RateCombo->currentText().toStdString();
@@ -344,12 +401,13 @@ void TMainF::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  StopDiagnosis();
   control_->Close();  // FormClose releases the session
   event->accept();
 }
 
 std::string TMainF::SavedLogText() const {
-  if (control_->JobRunning() || log_.Lines().empty()) return std::string();
+  if (log_.Lines().empty()) return std::string();
   plat::TFileInfo info;
   plat::ReadFileInfo(plat::ExecutablePath(), info);
   std::string text;
@@ -373,11 +431,25 @@ bool TMainF::SaveLogTo(const QString& path) {
   return static_cast<bool>(out);
 }
 
+// "log-2026-12-10_14-36-25.txt" in the user's documents folder (the home folder without one).
+QString TMainF::ProposedLogPath(const QDateTime& now) {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+  return folder + "/log-" + now.toString("yyyy-MM-dd_hh-mm-ss") + ".txt";
+}
+
+// A name typed without an extension gets ".txt".
+QString TMainF::WithLogExtension(const QString& path) {
+  return QFileInfo(path).suffix().isEmpty() ? path + ".txt" : path;
+}
+
+// The log as it stands is saved, during a job as well as after it.
 void TMainF::SaveAsButClick() {
-  if (SavedLogText().empty()) return;  // a job runs, or there is nothing to save
-  QString path =
-      QFileDialog::getSaveFileName(this, QString(), Q(ExePath) + "log.txt", "*.txt (*.txt)");
+  if (SavedLogText().empty()) return;  // nothing to save
+  QString path = QFileDialog::getSaveFileName(
+      this, QString(), ProposedLogPath(QDateTime::currentDateTime()), "*.txt (*.txt)");
   if (path.isEmpty()) return;
+  path = WithLogExtension(path);
   if (!SaveLogTo(path))
     ShowMessage(std::string(Tr("Ошибка записи файла ", "The log could not be written to ")) +
                     path.toStdString(),
@@ -386,4 +458,142 @@ void TMainF::SaveAsButClick() {
 
 void TMainF::AboutTitleButtonMouseDown() {
   if (aboutF_ != nullptr) aboutF_->exec();
+}
+
+// The reason beside "Could not open COMn!" (errno of the failed open), also written to the log.
+std::string TMainF::PortFailureReason(int error) {
+  std::string reason;
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      reason =
+          Tr("Нет прав на порт: добавьте пользователя в группу dialout (sudo usermod -aG "
+             "dialout $USER) и войдите в систему заново.",
+             "No permission to use the port: add the user to the dialout group (sudo "
+             "usermod -aG dialout $USER) and log in again.");
+      break;
+    case EBUSY:
+    case EWOULDBLOCK:
+      reason = Tr("Порт занят другой программой: закройте ее и повторите.",
+                  "The port is in use by another program: close that program and try again.");
+      break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      reason = Tr("Порт не найден: проверьте кабель и выберите порт в списке заново.",
+                  "The port does not exist: check the cable and choose the port from the list "
+                  "again.");
+      break;
+    default:
+      reason = std::string(Tr("Порт не открывается: ", "The port cannot be opened: ")) +
+               std::strerror(error == 0 ? EIO : error) + ".";
+  }
+  ProgressInfo = TProgressInfo{Sets.ComPort + ": " + reason, ""};
+  ShowProgress(ProgressInfo);
+  return reason;
+}
+
+namespace {
+
+std::string TryText(const TScanTry& attempt) {
+  return "  " + std::string(ProtocolName(attempt.Protocol)) + ", " + std::to_string(attempt.Rate) +
+         Tr(" бит/с", " bit/s");
+}
+
+}  // namespace
+
+// After "Receiver not answer!": the other protocol at the chosen rate, then the other rates,
+// in the background, each try a line of the log.
+void TMainF::StartDiagnosis() {
+  StopDiagnosis();
+  const std::int32_t port = plat::PortNumberOf(Sets.ComPort);
+  if (port <= 0) return;
+  const std::uint8_t protocol = ProtCombo->currentIndex() == 0 ? ProtocolZorp : ProtocolNmea;
+  const std::int32_t rate =
+      static_cast<std::int32_t>(std::strtol(Sets.ComRate.c_str(), nullptr, 10));
+  scan_ = std::make_unique<TProtocolScan>(port, ScanOrder(protocol, rate, false), SessionTimeoutMs);
+  const int generation = ++scanGeneration_;
+  // The scan reports on its own thread; the window takes each report in its event loop, and
+  // drops those of a scan that was stopped meanwhile.
+  auto onUi = [this, generation](std::function<void()> fn) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, fn = std::move(fn)] {
+          if (generation == scanGeneration_ && scan_) fn();
+        },
+        Qt::QueuedConnection);
+  };
+  scan_->OnTry = [this, onUi](const TScanTry& attempt) {
+    onUi([this, attempt] {
+      ProgressInfo = TProgressInfo{TryText(attempt), Tr("ожидание...", "waiting...")};
+      ShowProgress(ProgressInfo);
+    });
+  };
+  scan_->OnResult = [this, onUi](const TScanTry& attempt, TScanOutcome outcome, int error) {
+    onUi([this, attempt, outcome, error] {
+      if (outcome == TScanOutcome::OpenFailed) {
+        ProgressInfo.Status = Tr("ошибка открытия порта", "the port could not be opened");
+        ShowProgress(ProgressInfo);
+        PortFailureReason(error);
+        return;
+      }
+      ProgressInfo = TProgressInfo{TryText(attempt), outcome == TScanOutcome::Answered
+                                                         ? Tr("отвечает", "answers")
+                                                         : Tr("нет ответа", "not answer")};
+      ShowProgress(ProgressInfo);
+    });
+  };
+  scan_->OnFinished = [this, onUi](const TScanTry* answered) {
+    std::optional<TScanTry> found;
+    if (answered != nullptr) found = *answered;
+    onUi([this, found] { DiagnosisFinished(found); });
+  };
+  ProgressInfo = TProgressInfo{Tr("Поиск протокола и скорости приемника",
+                                  "Looking for the receiver's protocol and bit rate"),
+                               ""};
+  ShowProgress(ProgressInfo);
+  scan_->Start();
+}
+
+void TMainF::StopDiagnosis() {
+  if (!scan_) return;
+  ++scanGeneration_;
+  scan_->Stop();
+  scan_.reset();
+}
+
+bool TMainF::DiagnosisRunning() const {
+  return scan_ && scan_->Running();
+}
+
+void TMainF::DiagnosisFinished(std::optional<TScanTry> found) {
+  scan_.reset();
+  if (!found) {
+    ProgressInfo = TProgressInfo{
+        Tr("Приемник не отвечает ни на одном протоколе и скорости: проверьте кабель, порт и "
+           "питание приемника",
+           "The receiver answers at no protocol and bit rate: check the cable, the port and the "
+           "receiver's power"),
+        ""};
+    ShowProgress(ProgressInfo);
+    return;
+  }
+  const std::string protocol = ProtocolName(found->Protocol);
+  const std::string rate = std::to_string(found->Rate);
+  ProgressInfo = TProgressInfo{std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
+                                   protocol + ", " + rate + Tr(" бит/с", " bit/s"),
+                               ""};
+  ShowProgress(ProgressInfo);
+  TMessage question;
+  question.Caption = ApplicationTitle;
+  question.Text = IsRussian ? "Приемник отвечает по протоколу " + protocol + " на скорости " +
+                                  rate + " бит/с.\rУстановить эти параметры?"
+                            : "The receiver answers in " + protocol + " at " + rate +
+                                  " bit/s.\rTake these settings?";
+  question.Icon = TMessageIcon::Information;
+  question.Buttons = TMessageButtons::YesNo;
+  question.Default = TMessageAnswer::Yes;
+  if (ShowMessage(question) != TMessageAnswer::Yes) return;
+  ProtCombo->setCurrentIndex(found->Protocol == ProtocolZorp ? 0 : 1);
+  RateCombo->setCurrentIndex(RateCombo->findText(Q(rate), Qt::MatchExactly));
 }

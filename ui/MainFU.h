@@ -5,12 +5,15 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 #include "appdata/DMU.h"
 #include "programmer/ProgressLog.h"
 #include "programmer/RunControl.h"
+#include "receiver/ProtocolScan.h"
 
 class QComboBox;
+class QDateTime;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -47,6 +50,14 @@ class TMainF : public QWidget, public TRunControlFront {
   // The log as "Save As..." writes it (Windows-1251, CR LF); empty when nothing is to be saved.
   std::string SavedLogText() const;
   bool SaveLogTo(const QString& path);
+  static QString ProposedLogPath(const QDateTime& now);
+  static QString WithLogExtension(const QString& path);
+
+  // The search for the protocol and bit rate the receiver answers at, after "Receiver not
+  // answer!"; a start of a job or the closing of the window stops it.
+  void StartDiagnosis();
+  void StopDiagnosis();
+  bool DiagnosisRunning() const;
 
   // Controls, named as the code bears them.
   QLabel* LogoImage;
@@ -80,6 +91,7 @@ class TMainF : public QWidget, public TRunControlFront {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;
 
@@ -88,6 +100,8 @@ class TMainF : public QWidget, public TRunControlFront {
   void ApplyLanguage();
   void StartJob(std::int32_t mode);
   void BrowseSystemFile();
+  std::string PortFailureReason(int error);
+  void DiagnosisFinished(std::optional<TScanTry> found);
 
   TDM& dm_;
   std::shared_ptr<::TRunControl> control_;
@@ -95,4 +109,8 @@ class TMainF : public QWidget, public TRunControlFront {
   TAboutF* aboutF_ = nullptr;
   QString browseFolder_;
   bool closing_ = false;
+  std::unique_ptr<TProtocolScan> scan_;
+  int scanGeneration_ = 0;
+  // The window's own log reports (the diagnosis, a port's failure reason).
+  TProgressInfo ProgressInfo;
 };

@@ -1,12 +1,14 @@
 #include "ui/QtMessageSink.h"
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 
-TMessageAnswer TQtMessageSink::Show(const TMessage& message) {
+void PrepareMessageBox(QMessageBox& box, const TMessage& message) {
   QString text = QString::fromStdString(message.Text);
   text.replace('\r', '\n');
-  QMessageBox box(parent_);
   box.setWindowTitle(QString::fromStdString(message.Caption));
+  box.setTextFormat(Qt::PlainText);
   box.setText(text);
   switch (message.Icon) {
     case TMessageIcon::Information:
@@ -26,9 +28,25 @@ TMessageAnswer TQtMessageSink::Show(const TMessage& message) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(message.Default == TMessageAnswer::Yes ? QMessageBox::Yes
                                                                 : QMessageBox::No);
-    return box.exec() == QMessageBox::Yes ? TMessageAnswer::Yes : TMessageAnswer::No;
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
   }
-  box.setStandardButtons(QMessageBox::Ok);
-  box.exec();
+  // The box wraps long lines at half the screen's width; a question written in three lines
+  // must read in three lines.
+  if (QLabel* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString& line : text.split('\n'))
+      widest = std::max(widest, metrics.horizontalAdvance(line));
+    label->setMinimumWidth(widest + 2 * label->margin() + 4);
+  }
+}
+
+TMessageAnswer TQtMessageSink::Show(const TMessage& message) {
+  QMessageBox box(parent_);
+  PrepareMessageBox(box, message);
+  const int answer = box.exec();
+  if (message.Buttons == TMessageButtons::YesNo)
+    return answer == QMessageBox::Yes ? TMessageAnswer::Yes : TMessageAnswer::No;
   return TMessageAnswer::Ok;
 }

@@ -2,6 +2,7 @@
 
 #include "appdata/MessageSink.h"
 
+class QMessageBox;
 class QWidget;
 
 // The window's message boxes: modal, on the UI thread.
@@ -13,3 +14,7 @@ class TQtMessageSink : public TMessageSink {
  private:
   QWidget* parent_;
 };
+
+// Fills a box with the message: caption, text (CR separates lines), icon and buttons. The text
+// gets the width that keeps each of its lines on one line.
+void PrepareMessageBox(QMessageBox& box, const TMessage& message);

@@ -4,18 +4,23 @@
 
 #include "appdata/DMU.h"
 #include "ui/AboutFU.h"
+#include "ui/Application.h"
+#include "ui/Controls.h"
 #include "ui/MainFU.h"
 #include "ui/QtMessageSink.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName("ZV-8810 Firmware Updater");
-  QApplication::setApplicationDisplayName("ZV-8810 Firmware Updater");
+  // No display name: the window system would append it to every caption ("About", "Warning").
+  QApplication::setApplicationName("ZV8810_FWU");
+  LoadWindowFonts();
+  QApplication::setFont(WindowFont());
   TDM DM;  // fixes ExePath and IniName; the settings are read below, before any window shows
   TMainF MainF(DM);
   TQtMessageSink messages(&MainF);
   SetMessageSink(&messages);
   CreateDataModule(DM);
+  InstallQtTranslations(app);
   TAboutF AboutF(DM, &MainF);
   MainF.SetAboutWindow(&AboutF);
   MainF.show();

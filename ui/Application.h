@@ -1,0 +1,11 @@
+// What the window program sets up once: the window font and Qt's own texts in the language of
+// the run.
+#pragma once
+
+class QCoreApplication;
+
+// Registers the Tahoma-metric font (tahoma.ttf, tahomabd.ttf) where it is installed: beside the
+// program (share/zv8810-fwu/fonts) or in the system's Wine font folder. True when found.
+bool LoadWindowFonts();
+// Qt's own dialogs and buttons (Yes/No, the file dialogs) follow IsRussian.
+void InstallQtTranslations(QCoreApplication& app);
