@@ -40,25 +40,31 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The command line of a job on the port: the command, --port, its options and, when size is not
+// 0, --file with a sample system file of that size.
+std::vector<std::string> JobArgs(std::vector<std::string> cli, const std::string& com,
+                                 std::uint32_t size) {
+  cli.insert(cli.begin() + 1, {"--port", com});
+  if (size == 0) return cli;
+  sim::TFirmwareSpec spec;
+  spec.Size = size;
+  spec.Seed = size;
+  const std::string file = TempDir() + "/sample-" + com + ".bin";
+  Bytes bytes = sim::MakeSystemFile(spec);
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  cli.insert(cli.end(), {"--file", file});
+  return cli;
+}
+
 class StopRows : public ::testing::TestWithParam<TStopRow> {};
 
 TEST_P(StopRows, EndPromptlyAndLeaveTheReceiverUsable) {
   const TStopRow& c = GetParam();
   const std::string com = "COM" + std::to_string(c.com);
   TSimProcess sim(c.com, c.sim);
-  std::vector<std::string> args = c.cli;
-  args.insert(args.begin() + 1, {"--port", com});
-  if (c.fileSize != 0) {
-    sim::TFirmwareSpec spec;
-    spec.Size = c.fileSize;
-    spec.Seed = c.fileSize;
-    const std::string file = TempDir() + "/stop-" + com + ".bin";
-    Bytes bytes = sim::MakeSystemFile(spec);
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    args.insert(args.end(), {"--file", file});
-  }
+  const std::vector<std::string> args = JobArgs(c.cli, com, c.fileSize);
 
   TRunResult r = RunCliInterrupted(args, c.stopAfterMs);
   const std::string seen = sim.Errors();
@@ -141,18 +147,7 @@ TEST_P(PullRows, EndTheJobWithinTwoSecondsAndSaySo) {
   const TPullRow& c = GetParam();
   const std::string com = "COM" + std::to_string(c.com);
   TSimProcess sim(c.com, c.sim);
-  std::vector<std::string> args = c.cli;
-  args.insert(args.begin() + 1, {"--port", com});
-  if (args[0] == "program") {
-    sim::TFirmwareSpec spec;
-    spec.Size = 20000;
-    const std::string file = TempDir() + "/pull-" + com + ".bin";
-    Bytes bytes = sim::MakeSystemFile(spec);
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    args.insert(args.end(), {"--file", file});
-  }
+  const std::vector<std::string> args = JobArgs(c.cli, com, c.cli[0] == "program" ? 20000 : 0);
   std::thread puller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(c.pullAfterMs));
     sim.Signal(SIGKILL);
