@@ -65,7 +65,10 @@ bool WriteLines(const std::string& path, const TLines& lines) {
       return false;
     }
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+  // std::filesystem::rename replaces an existing file on every system (std::rename refuses to
+  // on Windows, where the settings would then never be saved again).
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
     std::remove(temp.c_str());
     return false;
   }
