@@ -118,18 +118,25 @@ scenario() {
     problems+=("Windows exit $(cat "$work/windows.exit"), expected $expected")
   diff <(log_lines "$work/linux.out") <(log_lines "$work/windows.out") >"$work/log.diff" ||
     problems+=("log lines differ: $(cat "$work/log.diff")")
-  local dir
-  for dir in '>>' '<<'; do
-    cmp -s <(wire "$work/linux.err" "$dir") <(wire "$work/windows.err" "$dir") ||
-      problems+=("wire bytes $dir differ: Linux $(wire "$work/linux.err" "$dir" | wc -l), Windows $(wire "$work/windows.err" "$dir" | wc -l) bytes")
-  done
+  # Sent bytes are the same to the byte. Received ones too, up to where the shorter stream ends:
+  # after its restart the receiver talks on until the port is closed, which is a matter of
+  # milliseconds on each system.
+  cmp -s <(wire "$work/linux.err" '>>') <(wire "$work/windows.err" '>>') ||
+    problems+=("bytes sent differ: Linux $(wire "$work/linux.err" '>>' | wc -l), Windows $(wire "$work/windows.err" '>>' | wc -l)")
+  local rx_linux rx_windows common
+  rx_linux=$(wire "$work/linux.err" '<<' | wc -l)
+  rx_windows=$(wire "$work/windows.err" '<<' | wc -l)
+  common=$((rx_linux < rx_windows ? rx_linux : rx_windows))
+  cmp -s <(wire "$work/linux.err" '<<' | head -n "$common") \
+    <(wire "$work/windows.err" '<<' | head -n "$common") ||
+    problems+=("bytes received differ within the first $common")
   [ "$(wire "$work/windows.err" '>>' | wc -l)" -gt 0 ] || [ "$expected" = 7 ] ||
     problems+=("Windows sent nothing")
   if [ "$1" = program ] && [ "$expected" = 0 ] && ! flash_holds_file "$work/flash-windows.img"; then
     problems+=("the simulator's flash does not hold the file after the Windows run")
   fi
   if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name (exit $expected, $(log_lines "$work/windows.out" | wc -l) log lines, $(wire "$work/windows.err" '>>' | wc -l) bytes sent)"
+    echo "ok   $name (exit $expected, $(log_lines "$work/windows.out" | wc -l) log lines, $(wire "$work/windows.err" '>>' | wc -l) bytes sent, $rx_windows received, Linux $rx_linux)"
     passes=$((passes + 1))
   else
     echo "FAIL $name"
