@@ -27,7 +27,6 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "Firmware updater for the ZV-8810 GNSS receiver\n"
       "Reads versions and writes the system file into a ZV-8810 receiver on a serial port:\n"
       "the window ZV8810_FWU, the command line zv8810-fwu and the simulated receiver\n"
       "zv8810-sim. Users who open serial ports must be in the dialout group\n"
