@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # zv8810-fwu.exe under Wine against zv8810-sim, side by side with the Linux zv8810-fwu: for each
 # scenario both run against a fresh simulator, and their log lines (times masked, line ends as
-# each system writes them made alike), the bytes each sent and received on the line (from
-# --trace, in order per direction) and their exit statuses must be the same. A programming run
+# each system writes them made alike), the bytes each sent on the line (from --trace, in order)
+# and their exit statuses must be the same. A programming run
 # must also leave the file's image in the simulator's flash.
 #
 #   scripts/wine-e2e.sh WINDOWS_BUILD LINUX_BUILD
@@ -118,18 +118,14 @@ scenario() {
     problems+=("Windows exit $(cat "$work/windows.exit"), expected $expected")
   diff <(log_lines "$work/linux.out") <(log_lines "$work/windows.out") >"$work/log.diff" ||
     problems+=("log lines differ: $(cat "$work/log.diff")")
-  # Sent bytes are the same to the byte. Received ones too, up to where the shorter stream ends:
-  # after its restart the receiver talks on until the port is closed, which is a matter of
-  # milliseconds on each system.
+  # What the updater puts on the line is the same to the byte. What it receives is not compared:
+  # the working receiver sends its position sentences once a second by its own clock, so where
+  # they fall in the stream differs from run to run.
   cmp -s <(wire "$work/linux.err" '>>') <(wire "$work/windows.err" '>>') ||
-    problems+=("bytes sent differ: Linux $(wire "$work/linux.err" '>>' | wc -l), Windows $(wire "$work/windows.err" '>>' | wc -l)")
-  local rx_linux rx_windows common
+    problems+=("bytes sent differ: Linux $(wire "$work/linux.err" '>>' | wc -l), Windows $(wire "$work/windows.err" '>>' | wc -l); first difference at $(cmp <(wire "$work/linux.err" '>>') <(wire "$work/windows.err" '>>') | sed 's/.*line //')")
+  local rx_linux rx_windows
   rx_linux=$(wire "$work/linux.err" '<<' | wc -l)
   rx_windows=$(wire "$work/windows.err" '<<' | wc -l)
-  common=$((rx_linux < rx_windows ? rx_linux : rx_windows))
-  cmp -s <(wire "$work/linux.err" '<<' | head -n "$common") \
-    <(wire "$work/windows.err" '<<' | head -n "$common") ||
-    problems+=("bytes received differ within the first $common")
   [ "$(wire "$work/windows.err" '>>' | wc -l)" -gt 0 ] || [ "$expected" = 7 ] ||
     problems+=("Windows sent nothing")
   if [ "$1" = program ] && [ "$expected" = 0 ] && ! flash_holds_file "$work/flash-windows.img"; then
