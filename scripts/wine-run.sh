@@ -36,4 +36,8 @@ if [ ! -f "$prefix/.zv-ready" ]; then
   exec 9>&-
 fi
 
+# A wineserver of our own for the prefix, kept 30 s after its last client so that a series of
+# runs shares it, with its output (it may print its object table) kept off the programs' output.
+wineserver -p30 </dev/null >/dev/null 2>&1 || true
+
 exec "$wine_cmd" "$@"
