@@ -1,8 +1,5 @@
 // The system file and the resident image in memory, with their sizes and byte sums.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <filesystem>
 
 #include "appdata/DMU.h"
@@ -36,15 +33,9 @@ void PutU32(std::uint8_t* p, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-bool ReadWhole(int fd, std::uint8_t* into, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::read(fd, into + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+// Binary mode: on Windows a text-mode read would turn CR LF pairs of the image into LF.
+bool ReadWhole(std::FILE* file, std::uint8_t* into, std::size_t size) {
+  return std::fread(into, 1, size, file) == size;
 }
 
 }  // namespace
@@ -55,27 +46,27 @@ bool TDM::LoadSystemFile(const std::string& path) {
     ShowMessage(FileMessage("Файл ", "File ", path, " не найден!", " not found!"));
     return false;
   }
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
+  const std::uintmax_t fileSize = std::filesystem::file_size(path, ec);
+  if (ec) {
     ShowMessage(FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
     return false;
   }
   // An image of 4 GiB or more cannot be described by the 32-bit header: refused, never cut.
-  if (static_cast<std::uint64_t>(info.st_size) > 0xFFFFFFFFull - 8) {
+  if (static_cast<std::uint64_t>(fileSize) > 0xFFFFFFFFull - 8) {
     ShowMessage(FileMessage(
         "Файл слишком велик (4 ГиБ или больше): ", "The file is too large (4 GiB or more): ", path,
         ". Выберите файл системы приемника.", ". Choose the receiver's system file."));
     return false;
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
     ShowMessage(FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
     return false;
   }
-  const auto size = static_cast<std::uint32_t>(info.st_size);
+  const auto size = static_cast<std::uint32_t>(fileSize);
   std::vector<std::uint8_t> image(std::size_t{size} + 8);
-  bool read = ReadWhole(fd, image.data() + 8, size);
-  ::close(fd);
+  bool read = ReadWhole(file, image.data() + 8, size);
+  std::fclose(file);
   if (!read) {
     ShowMessage(FileMessage("Ошибка чтения файла ", "Can`t open ", path, " !", " !"));
     return false;

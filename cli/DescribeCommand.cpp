@@ -1,7 +1,4 @@
 // describe: the description text of a system file, as the window's tooltip shows it.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 
@@ -17,12 +14,12 @@ int RunDescribe(const TCliOptions& options) {
                  Tr(" не найден!", " not found!"));
     return ExitNoInput;
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
     std::fprintf(stderr, "%s\"%s\" !\n", Tr("Ошибка открытия файла ", "Can`t open "), path.c_str());
     return ExitNoInput;
   }
-  ::close(fd);
+  std::fclose(file);
   TDM dm;
   std::string text = dm.GetFileDescription(path);
   std::string printed;

@@ -26,6 +26,7 @@ const TCommandInfo kCommands[] = {
     {"describe", TCommand::Describe, "|--lang|"},
     {"ports", TCommand::Ports, "||"},
     {"help", TCommand::Help, "||"},
+    {"version", TCommand::Version, "||"},
 };
 
 }  // namespace
@@ -40,6 +41,7 @@ const char* UsageText() {
          "[--protocol nmea|zorp] --file FILE [--lang en|ru]\n"
          "  zv8810-fwu describe FILE [--lang en|ru]\n"
          "  zv8810-fwu ports\n"
+         "  zv8810-fwu --version\n"
          "\n"
          "PORT is a COM name (COM7) or a device path (/dev/ttyUSB0). Defaults: --baud 115200,\n"
          "--protocol nmea, --reset auto, --lang en. --trace prints every byte in and out (hex,\n"
@@ -54,6 +56,7 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
   }
   std::string name = Lower(argv[1]);
   if (name == "--help" || name == "-h") name = "help";
+  if (name == "--version") name = "version";
   const TCommandInfo* info = nullptr;
   for (const TCommandInfo& c : kCommands)
     if (name == c.name) info = &c;

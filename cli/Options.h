@@ -3,7 +3,7 @@
 
 #include <string>
 
-enum class TCommand { None, Probe, Versions, Program, Describe, Ports, Help };
+enum class TCommand { None, Probe, Versions, Program, Describe, Ports, Help, Version };
 
 struct TCliOptions {
   TCommand Command = TCommand::None;

@@ -19,7 +19,8 @@ int RunPorts() {
     std::string device = plat::DevicePathOf(plat::PortNumberOf(name));
     std::error_code ec;
     auto target = std::filesystem::canonical(device, ec);
-    std::printf("%-8s %s\n", name.c_str(), ec ? device.c_str() : target.c_str());
+    const std::string shown = ec ? device : target.string();
+    std::printf("%-8s %s\n", name.c_str(), shown.c_str());
   }
   return ExitSuccess;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/TimeStamp.h"
 #include "transport/PortIOUEx.h"
 
 void EnableWireTrace() {
@@ -13,8 +14,7 @@ void EnableWireTrace() {
     int millis = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = plat::LocalTime(seconds);
     for (int start = 0; start < count; start += 32) {
       std::fprintf(stderr, "%02d:%02d:%02d.%03d COM%d %s", local.tm_hour, local.tm_min,
                    local.tm_sec, millis, port, outgoing ? ">>" : "<<");

@@ -1,6 +1,4 @@
 // zv8810-fwu: the updater's jobs from a terminal.
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -12,6 +10,24 @@
 #include "cli/LogPrinter.h"
 #include "cli/Options.h"
 #include "cli/WireTrace.h"
+#include "platform/ExecutablePath.h"
+#include "platform/Terminal.h"
+#include "platform/VersionInfo.h"
+
+namespace {
+
+// The program's version from its own version data (the version resource on Windows).
+int PrintVersion() {
+  plat::TFileInfo info;
+  if (!plat::ReadFileInfo(plat::ExecutablePath(), info) || !info.FixedFound) {
+    std::fprintf(stderr, "zv8810-fwu: this build carries no version data\n");
+    return ExitNothingAchieved;
+  }
+  std::printf("zv8810-fwu %u.%u.%u.%u\n", info.Major, info.Minor, info.Release, info.Build);
+  return ExitSuccess;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
@@ -25,11 +41,12 @@ int main(int argc, char** argv) {
     std::printf("%s", UsageText());
     return ExitSuccess;
   }
+  if (options.Command == TCommand::Version) return PrintVersion();
   IsRussian = options.Russian;
   if (options.Trace) EnableWireTrace();
   WatchInterrupts([] {});
 
-  TLogPrinter printer(stdout, isatty(STDOUT_FILENO) != 0);
+  TLogPrinter printer(stdout, plat::IsTerminal(stdout));
   switch (options.Command) {
     case TCommand::Probe:
       return RunProbe(options, printer);

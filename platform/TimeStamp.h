@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace plat {
@@ -8,5 +9,7 @@ namespace plat {
 std::string TimeStamp();
 // The separator of the current LC_TIME locale (':' when it cannot be told).
 char TimeSeparator();
+// The local broken-down time of a moment (thread-safe).
+std::tm LocalTime(std::time_t moment);
 
 }  // namespace plat

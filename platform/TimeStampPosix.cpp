@@ -20,6 +20,12 @@ char TimeSeparator() {
   return ':';
 }
 
+std::tm LocalTime(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  return local;
+}
+
 std::string TimeStamp() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

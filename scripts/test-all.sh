@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Every test: builds and runs the suites in the dev preset, then the unit and end-to-end suites
-# under AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# Every test: builds and runs the suites in the dev preset, then the Windows build (mingw preset)
+# with its suites and the command line's end-to-end runs under Wine, then the unit and
+# end-to-end suites under AddressSanitizer with UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The cross compiler lets the tests rebuild the resident and compare it with the committed image.
-scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi
+# mingw-w64, Wine and Xvfb (Wine's first start wants a display) build and run the Windows
+# programs; socat wires two of Wine's COM ports together.
+scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi \
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat
 
-for preset in dev asan tsan; do
+for preset in dev mingw asan tsan; do
   echo "==== $preset"
+  start=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  echo "==== $preset took $((SECONDS - start)) s"
 done

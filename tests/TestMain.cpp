@@ -2,15 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "tests/TestSupport.h"
 
 int main(int argc, char** argv) {
+#ifndef _WIN32  // Windows has no aliases: its COM names come from the registry
   setenv("XDG_DATA_HOME", TempDir().c_str(), 1);
+#endif
   ::testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();
-  std::string cleanup = "rm -rf '" + TempDir() + "'";
-  if (std::system(cleanup.c_str()) != 0) return result;
+  std::error_code ec;
+  std::filesystem::remove_all(TempDir(), ec);
   return result;
 }
