@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   }
   IsRussian = options.Russian;
   if (options.Trace) EnableWireTrace();
+  WatchAdapterLatency(options.Trace);
   WatchInterrupts([] {});
 
   TLogPrinter printer(stdout, isatty(STDOUT_FILENO) != 0);

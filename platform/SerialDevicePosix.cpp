@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "platform/AdapterInfo.h"
 #include "platform/SerialDevice.h"
 
 namespace plat {
@@ -100,6 +101,7 @@ bool TSerialDevice::Open(const std::string& path) {
     return false;
   }
   ioctl(fd, TIOCEXCL);
+  ApplyLowLatency(fd, path);  // best effort: USB adapters answer without their 16 ms wait
   fd_ = fd;
   lastError_ = 0;
   return true;
