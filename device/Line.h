@@ -32,8 +32,6 @@ class TAdapterHold {
   };
   // A byte reaches the adapter at `arrival` (arrivals never go back in time).
   TRelease Add(Clock::time_point arrival);
-  // The bytes held so far leave at their timer; the next byte starts a new packet.
-  void Reset() { held_ = 0; }
 
  private:
   const Clock::duration latency_;
