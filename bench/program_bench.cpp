@@ -213,6 +213,7 @@ int main(int argc, char** argv) {
   if (std::system((build + "/device/zv8810-mkfw " + file + " --size 204800").c_str()) != 0)
     return 1;
 
+  std::printf("load average before: %s", ReadFile("/proc/loadavg").c_str());
   auto main = RunProgramming(build, work, file, 0);
   if (!main) return 1;
   const TJobFigures& f = *main;
@@ -275,6 +276,7 @@ int main(int argc, char** argv) {
                                               std::chrono::milliseconds(6000), SIGTERM));
     }
   }
+  std::printf("load average after:  %s", ReadFile("/proc/loadavg").c_str());
   std::filesystem::remove_all(work);
   return 0;
 }
