@@ -124,14 +124,15 @@ std::optional<TJobFigures> RunProgramming(const std::string& build, const std::s
     std::fprintf(stderr, "zv8810-sim did not start\n%s", sim.Stop().c_str());
     return std::nullopt;
   }
-  int devNull = open("/dev/null", O_WRONLY);
+  const std::string cliLog = work + "/fwu.log";
+  int log = open(cliLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   auto start = std::chrono::steady_clock::now();
-  pid_t cli = Spawn({build + "/cli/zv8810-fwu", "program", "--port", "COM7", "--file", file},
-                    devNull, devNull);
+  pid_t cli =
+      Spawn({build + "/cli/zv8810-fwu", "program", "--port", "COM7", "--file", file}, log, log);
   int status = 0;
   rusage usage{};
   wait4(cli, &status, 0, &usage);
-  close(devNull);
+  close(log);
   TJobFigures f;
   f.WallMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -142,8 +143,12 @@ std::optional<TJobFigures> RunProgramming(const std::string& build, const std::s
                          std::regex(R"(stats in=(\d+) out=(\d+) erase_ms=([\d.]+) )"
                                     R"(program_ms=([\d.]+) boot_ms=([\d.]+) late_ms=([\d.]+) )"
                                     R"(turnaround_us=([\d.]+))"))) {
-    std::fprintf(stderr, "the programming run failed (exit %d)\n%s", WEXITSTATUS(status),
-                 err.c_str());
+    std::string said = ReadFile(cliLog);
+    for (char& c : said)
+      if (c == '\r') c = '\n';  // the log lines rewritten in place
+    if (said.size() > 600) said = "..." + said.substr(said.size() - 600);
+    std::fprintf(stderr, "the programming run failed (exit %d)\nzv8810-fwu said:\n%s\n%s",
+                 WEXITSTATUS(status), said.c_str(), err.c_str());
     return std::nullopt;
   }
   f.Bytes = std::stod(m[1]) + std::stod(m[2]);
@@ -230,13 +235,18 @@ int main(int argc, char** argv) {
               100 * f.CpuMs / f.WallMs);
   std::fflush(stdout);
 
+  bool allRan = true;
   if (latencyTable) {
     std::printf("\nadapter latency timer (zv8810-sim --latency): the same job\n");
     for (int latency : LatencyRowsMs) {
       std::optional<TJobFigures> row =
           latency == 0 ? main : RunProgramming(build, work, file, latency);
-      if (!row) return 1;
       std::string head = "latency " + std::to_string(latency) + " ms";
+      if (!row) {
+        std::printf("%-16s the job failed (see above)\n", head.c_str());
+        allRan = false;
+        continue;
+      }
       std::printf("%-16s job %8.0f ms   ratio %6.3f   +%6.0f ms\n", head.c_str(), row->WallMs,
                   row->Ratio(), row->WallMs - main->WallMs);
       std::fflush(stdout);
@@ -278,5 +288,5 @@ int main(int argc, char** argv) {
   }
   std::printf("load average after:  %s", ReadFile("/proc/loadavg").c_str());
   std::filesystem::remove_all(work);
-  return 0;
+  return allRan ? 0 : 1;
 }
