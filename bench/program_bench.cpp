@@ -112,6 +112,7 @@ struct TJobFigures {
   double IdealMs = 0;
   double CpuMs = 0;
   double SimLateMs = 0;
+  double SimLateMedianUs = 0;
   double TurnaroundUs = 0;
   double Ratio() const { return WallMs / IdealMs; }
 };
@@ -142,7 +143,7 @@ std::optional<TJobFigures> RunProgramming(const std::string& build, const std::s
       !std::regex_search(err, m,
                          std::regex(R"(stats in=(\d+) out=(\d+) erase_ms=([\d.]+) )"
                                     R"(program_ms=([\d.]+) boot_ms=([\d.]+) late_ms=([\d.]+) )"
-                                    R"(turnaround_us=([\d.]+))"))) {
+                                    R"(late_median_us=([\d.]+) turnaround_us=([\d.]+))"))) {
     std::string said = ReadFile(cliLog);
     for (char& c : said)
       if (c == '\r') c = '\n';  // the log lines rewritten in place
@@ -158,7 +159,8 @@ std::optional<TJobFigures> RunProgramming(const std::string& build, const std::s
   f.CpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
   f.SimLateMs = std::stod(m[6]);
-  f.TurnaroundUs = std::stod(m[7]);
+  f.SimLateMedianUs = std::stod(m[7]);
+  f.TurnaroundUs = std::stod(m[8]);
   return f;
 }
 
@@ -229,6 +231,8 @@ int main(int argc, char** argv) {
   std::printf("ideal                         %9.0f ms\n", f.IdealMs);
   std::printf("ratio wall/ideal              %9.3f   (target <= 1.01)\n", f.Ratio());
   std::printf("simulator late, all exchanges %9.0f ms\n", f.SimLateMs);
+  std::printf("simulator late (median)       %9.3f ms   (an answer's last byte)\n",
+              f.SimLateMedianUs / 1000);
   std::printf("updater turnaround (median)   %9.3f ms   (seen from the receiver)\n",
               f.TurnaroundUs / 1000);
   std::printf("updater CPU share             %9.2f %%   (target < 1 %%)\n",

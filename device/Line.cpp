@@ -120,16 +120,17 @@ void TLine::WriteDue() {
   sent_ += static_cast<std::uint64_t>(n);
   if (outbox_.empty()) {
     const auto written = Clock::now();
-    lateUs_ += std::chrono::duration<double, std::micro>(written - lastDue).count();
+    const auto late = std::chrono::duration<double, std::micro>(written - lastDue).count();
+    lateUs_ += late;
+    if (latesUs_.size() < kTurnaroundLimit) latesUs_.push_back(static_cast<std::int64_t>(late));
     lastWritten_ = written;
   }
 }
 
-double TLine::MedianTurnaroundUs() const {
-  if (turnaroundsUs_.empty()) return 0;
-  std::vector<std::int64_t> sorted = turnaroundsUs_;
-  auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
-  std::nth_element(sorted.begin(), middle, sorted.end());
+double TLine::Median(std::vector<std::int64_t> values) {
+  if (values.empty()) return 0;
+  auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
   return static_cast<double>(*middle);
 }
 

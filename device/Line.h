@@ -73,15 +73,18 @@ class TLine {
   // last byte after it was due. With timing this is what the simulator adds beyond the line's
   // own time.
   double LateMs() const { return lateUs_ / 1000.0; }
+  // The median of that lateness over the replies, in microseconds (0 with none).
+  double MedianLateUs() const { return Median(latesUs_); }
   // The updater's turnaround as the device sees it: from a reply's last byte written to the
   // terminal to the next bytes read from it; the median in microseconds (0 with none).
-  double MedianTurnaroundUs() const;
+  double MedianTurnaroundUs() const { return Median(turnaroundsUs_); }
 
  private:
   static constexpr std::size_t kInboxLimit = 64 * 1024;
   static constexpr std::size_t kOutboxLimit = 64 * 1024;
   static constexpr std::size_t kTurnaroundLimit = 1 << 20;
   Clock::duration ByteTime() const;
+  static double Median(std::vector<std::int64_t> values);
   // The settings the updater applied, read from the terminal at most every few milliseconds
   // (the updater changes them only while it opens the port).
   void RefreshSettings() const;
@@ -106,6 +109,7 @@ class TLine {
   double lateUs_ = 0;
   Clock::time_point lastWritten_{};  // the end of the last reply, while no bytes came since
   std::vector<std::int64_t> turnaroundsUs_;
+  std::vector<std::int64_t> latesUs_;
   mutable Clock::time_point settingsRead_{};
   mutable int speed_ = 0;
   mutable bool odd_ = false;

@@ -214,10 +214,10 @@ int main(int argc, char** argv) {
   // What the line and the device spent, for the benchmark.
   std::fprintf(stderr,
                "zv8810-sim: stats in=%llu out=%llu erase_ms=%.1f program_ms=%.1f boot_ms=%.1f "
-               "late_ms=%.1f turnaround_us=%.0f\n",
+               "late_ms=%.1f late_median_us=%.0f turnaround_us=%.0f\n",
                static_cast<unsigned long long>(line.BytesReceived()),
                static_cast<unsigned long long>(line.BytesSent()), device.Hardware().EraseMs(),
-               device.Hardware().ProgramMs(), device.BootMs(), line.LateMs(),
+               device.Hardware().ProgramMs(), device.BootMs(), line.LateMs(), line.MedianLateUs(),
                line.MedianTurnaroundUs());
   if (!flashPath.empty() && !flash.SaveFile(flashPath))
     std::fprintf(stderr, "zv8810-sim: cannot write the flash to %s\n", flashPath.c_str());
