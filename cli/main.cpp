@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   if (options.Command == TCommand::Version) return PrintVersion();
   IsRussian = options.Russian;
   if (options.Trace) EnableWireTrace();
+  WatchAdapterLatency(options.Trace);
   WatchInterrupts([] {});
 
   TLogPrinter printer(stdout, plat::IsTerminal(stdout));

@@ -1,11 +1,16 @@
 #include "device/Hardware.h"
 
+#include <algorithm>
+
 namespace sim {
 
 namespace {
 // A processor polling an empty UART looks again this often (its own time-outs need the timer).
 constexpr auto IdlePoll = std::chrono::milliseconds(20);
 constexpr std::size_t RxLimit = 1 << 20;  // more than this unread is lost, as in a UART overrun
+// Busy times up to this are waited out on the device's own clock (a word's programming); longer
+// ones (a sector's erase) put the processor to sleep.
+constexpr auto ShortBusy = std::chrono::milliseconds(1);
 }  // namespace
 
 THardware::THardware(TFlash& flash, bool timing, THooks hooks)
@@ -15,11 +20,19 @@ THardware::THardware(TFlash& flash, bool timing, THooks hooks)
 
 void THardware::PowerUp() {
   rx_.clear();
-  powerUp_ = Clock::now();
+  powerUp_ = Now();
   flashError_ = false;
   flashBusyUntil_ = {};
   stalled_ = false;
   emptyPolls_ = 0;
+}
+
+Clock::time_point THardware::Now() const {
+  return std::max(Clock::now(), ahead_);
+}
+
+void THardware::AdvanceTo(Clock::time_point when) {
+  ahead_ = std::max(ahead_, when);
 }
 
 void THardware::Receive(std::uint8_t byte) {
@@ -32,7 +45,7 @@ void THardware::Stall(Clock::time_point until) {
 }
 
 std::uint32_t THardware::Read(std::uint32_t address) {
-  const auto now = Clock::now();
+  const auto now = Now();
   switch (address) {
     case UartBase: {
       if (rx_.empty()) return 0;
@@ -55,6 +68,10 @@ std::uint32_t THardware::Read(std::uint32_t address) {
       return flashData_;
     case FlashCtrlBase + 0xC: {
       bool busy = now < flashBusyUntil_;
+      if (busy && flashBusyUntil_ - now <= ShortBusy) {
+        ahead_ = flashBusyUntil_;
+        busy = false;
+      }
       if (busy) Stall(flashBusyUntil_);
       return (busy ? 1u : 0u) | (flashError_ ? 2u : 0u);
     }
@@ -78,7 +95,8 @@ void THardware::Write(std::uint32_t address, std::uint32_t value) {
       flashData_ = value;
       break;
     case FlashCtrlBase + 8: {
-      if (Clock::now() < flashBusyUntil_) break;  // a command while busy is ignored
+      const auto now = Now();
+      if (now < flashBusyUntil_) break;  // a command while busy is ignored
       bool erase = value == 1;
       if (value != 1 && value != 2) break;
       bool failed = hooks_.FlashFault && hooks_.FlashFault(erase, flashAddr_);
@@ -87,8 +105,8 @@ void THardware::Write(std::uint32_t address, std::uint32_t value) {
             erase ? !flash_.EraseSector(flashAddr_) : !flash_.ProgramWord(flashAddr_, flashData_);
       flashError_ = failed;
       if (timing_) {
-        flashBusyUntil_ = Clock::now() + (erase ? std::chrono::microseconds(SectorEraseMs * 1000)
-                                                : std::chrono::microseconds(WordProgramUs));
+        flashBusyUntil_ = now + (erase ? std::chrono::microseconds(SectorEraseMs * 1000)
+                                       : std::chrono::microseconds(WordProgramUs));
         (erase ? eraseMs_ : programMs_) += erase ? SectorEraseMs : WordProgramUs / 1000.0;
       }
       break;

@@ -49,6 +49,14 @@ class THardware {
     emptyPolls_ = 0;
   }
   Clock::time_point WakeTime() const { return wake_; }
+  // The device's own clock, never behind the wall clock. It runs ahead when the device acts on
+  // bytes that the line hands over before their last bit is through (AdvanceTo), and when a
+  // short flash operation is waited out by moving it on instead of putting the processor to
+  // sleep for a few microseconds (the emulator runs the polling loop far faster than the real
+  // processor, and a sleep that short costs the host more than it lasts). The wall clock
+  // catches up while the device waits; what it transmits leaves no earlier than its clock says.
+  Clock::time_point Now() const;
+  void AdvanceTo(Clock::time_point when);
 
   // The flash's own working time so far (with --timing), for the benchmark's accounting.
   double EraseMs() const { return eraseMs_; }
@@ -69,6 +77,7 @@ class THardware {
   int emptyPolls_ = 0;
   double eraseMs_ = 0, programMs_ = 0;
   Clock::time_point wake_{};
+  Clock::time_point ahead_{};
 };
 
 }  // namespace sim

@@ -12,6 +12,17 @@ std::uint8_t Garble(std::uint8_t byte) {
   return static_cast<std::uint8_t>(((byte << 3) | (byte >> 5)) ^ 0xA7);
 }
 
+TAdapterHold::TRelease TAdapterHold::Add(Clock::time_point arrival) {
+  if (latency_ <= Clock::duration::zero()) return {arrival, 0};
+  if (held_ > 0 && arrival >= first_ + latency_) held_ = 0;  // the timer let those go
+  if (held_ == 0) first_ = arrival;
+  if (++held_ == PacketBytes) {
+    held_ = 0;
+    return {arrival, PacketBytes - 1};
+  }
+  return {first_ + latency_, 0};
+}
+
 void TLine::Expect(int baud, bool oddParity) {
   expectedBaud_ = baud;
   expectedOdd_ = oddParity;
@@ -30,9 +41,12 @@ bool TLine::SettingsMatch() const {
   return speed_ == expectedBaud_ && odd_ == expectedOdd_;
 }
 
-double TLine::ByteMs() const {
+Clock::duration TLine::ByteTime() const {
+  if (!timing_) return Clock::duration::zero();
   RefreshSettings();
-  return 10000.0 / (speed_ > 0 ? speed_ : expectedBaud_);  // 10 bits a byte
+  const double baud = speed_ > 0 ? speed_ : expectedBaud_;
+  return std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(10.0 / baud));  // 10 bits a byte
 }
 
 void TLine::ReadAvailable() {
@@ -41,87 +55,96 @@ void TLine::ReadAvailable() {
   if (n <= 0) return;
   const bool match = SettingsMatch();
   const auto now = Clock::now();
-  const auto byteTime = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double, std::milli>(ByteMs()));
+  if (lastWritten_ != Clock::time_point{}) {
+    if (turnaroundsUs_.size() < kTurnaroundLimit)
+      turnaroundsUs_.push_back(
+          std::chrono::duration_cast<std::chrono::microseconds>(now - lastWritten_).count());
+    lastWritten_ = {};
+  }
+  const auto byteTime = ByteTime();
   if (inClock_ < now) inClock_ = now;
   for (ssize_t i = 0; i < n; ++i) {
     std::uint8_t b = match ? buffer[i] : Garble(buffer[i]);
-    if (timing_) inClock_ += byteTime;
-    inbox_.emplace_back(timing_ ? inClock_ : now, b);
+    inClock_ += byteTime;
+    inbox_.emplace_back(inClock_, b);
   }
   received_ += static_cast<std::uint64_t>(n);
 }
 
 Bytes TLine::TakeArrived() {
   Bytes arrived;
-  const auto now = Clock::now();
-  while (!inbox_.empty() && inbox_.front().first <= now) {
-    arrived.push_back(inbox_.front().second);
-    inbox_.pop_front();
-  }
+  for (const auto& [due, byte] : inbox_) arrived.push_back(byte);
+  if (!inbox_.empty()) lastArrival_ = inbox_.back().first;
+  inbox_.clear();
   return arrived;
 }
 
-void TLine::Send(const Bytes& bytes) {
-  for (std::uint8_t b : bytes) Send(b);
+void TLine::Send(const Bytes& bytes, Clock::time_point notBefore) {
+  for (std::uint8_t b : bytes) Send(b, notBefore);
 }
 
-void TLine::Send(std::uint8_t byte) {
-  // An idle line gives no credit for the time it idled: the first byte starts now.
-  if (outbox_.empty() && outReady_ < Clock::now()) outReady_ = Clock::now();
+void TLine::Send(std::uint8_t byte, Clock::time_point notBefore) {
+  // An idle line gives no credit for the time it idled: the first byte starts now. A byte is
+  // the updater's once its stop bit is through (and the adapter lets it go).
+  const auto start = std::max({lineFree_, Clock::now(), timing_ ? notBefore : Clock::time_point{}});
+  lineFree_ = start + ByteTime();
+  const TAdapterHold::TRelease release = hold_.Add(lineFree_);
   if (outbox_.size() >= kOutboxLimit) outbox_.pop_front();  // nobody listens: the line loses it
-  outbox_.push_back(SettingsMatch() ? byte : Garble(byte));
+  const std::size_t earlier = std::min(release.AlsoEarlier, outbox_.size());
+  for (std::size_t i = outbox_.size() - earlier; i < outbox_.size(); ++i)
+    outbox_[i].Due = release.At;
+  outbox_.push_back({release.At, SettingsMatch() ? byte : Garble(byte)});
 }
 
-void TLine::Send(const char* text) {
-  Send(Bytes(text, text + std::strlen(text)));
+void TLine::Send(const char* text, Clock::time_point notBefore) {
+  Send(Bytes(text, text + std::strlen(text)), notBefore);
 }
 
 bool TLine::WantsWrite() const {
-  return !outbox_.empty() && (!timing_ || outReady_ <= Clock::now());
+  return !outbox_.empty() && outbox_.front().Due <= Clock::now();
 }
 
 void TLine::WriteDue() {
-  if (outbox_.empty()) return;
-  std::size_t count = outbox_.size();
   const auto now = Clock::now();
-  auto byteTime = std::chrono::duration<double, std::milli>(ByteMs());
-  if (timing_) {
-    if (outReady_ > now) return;
-    auto elapsed = std::chrono::duration<double, std::milli>(now - outReady_);
-    count = std::min<std::size_t>(count, 1 + static_cast<std::size_t>(elapsed / byteTime));
-  }
   std::uint8_t chunk[4096];
-  count = std::min(count, sizeof chunk);
-  std::copy_n(outbox_.begin(), count, chunk);
+  std::size_t count = 0;
+  while (count < outbox_.size() && count < sizeof chunk && outbox_[count].Due <= now) {
+    chunk[count] = outbox_[count].Byte;
+    ++count;
+  }
+  if (count == 0) return;
+  const auto lastDue = outbox_[count - 1].Due;
   ssize_t n = ::write(pty_.MasterFd(), chunk, count);
   if (n <= 0) return;  // the terminal is full: try again when it has room
   outbox_.erase(outbox_.begin(), outbox_.begin() + n);
   sent_ += static_cast<std::uint64_t>(n);
-  if (timing_)
-    outReady_ += std::chrono::duration_cast<Clock::duration>(byteTime * static_cast<double>(n));
+  if (outbox_.empty()) {
+    const auto written = Clock::now();
+    const auto late = std::chrono::duration<double, std::micro>(written - lastDue).count();
+    lateUs_ += late;
+    if (latesUs_.size() < kTurnaroundLimit) latesUs_.push_back(static_cast<std::int64_t>(late));
+    lastWritten_ = written;
+  }
+}
+
+double TLine::Median(std::vector<std::int64_t> values) {
+  if (values.empty()) return 0;
+  auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return static_cast<double>(*middle);
 }
 
 std::int64_t TLine::NextTimeoutUs() const {
+  if (outbox_.empty()) return -1;
   const auto now = Clock::now();
   auto until = [&](Clock::time_point t) -> std::int64_t {
     auto us = std::chrono::duration_cast<std::chrono::microseconds>(t - now).count();
     return us < 0 ? 0 : us;
   };
-  // Wake-ups are spent where they matter: a burst that arrives is handed over when its last
-  // byte is due (nothing acts on half a command), one that leaves goes out in slices of about
-  // Slice, its last byte exactly on time.
+  // Wake-ups are spent where they matter: a reply goes out in slices of about Slice, its last
+  // byte exactly on time.
   constexpr auto Slice = std::chrono::milliseconds(2);
-  std::int64_t timeout = -1;
-  if (!inbox_.empty()) timeout = until(inbox_.back().first);
-  if (timing_ && !outbox_.empty()) {
-    const auto byteTime = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double, std::milli>(ByteMs()));
-    const auto last = outReady_ + byteTime * static_cast<long>(outbox_.size() - 1);
-    std::int64_t out = until(std::min(last, std::max(outReady_, now + Slice)));
-    timeout = timeout < 0 ? out : std::min(timeout, out);
-  }
-  return timeout;
+  return until(std::min(outbox_.back().Due, std::max(outbox_.front().Due, now + Slice)));
 }
 
 void TLine::DropInput() {

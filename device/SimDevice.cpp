@@ -16,12 +16,12 @@ TSimDevice::TSimDevice(const TSimOptions& options, TLine& line, TScheduler& sche
       scheduler_(scheduler),
       flash_(flash),
       firmware_(options.Zorp, options.Faults,
-                TWorkingFirmware::THooks{[this](const Bytes& b) { line_.Send(b); },
+                TWorkingFirmware::THooks{[this](const Bytes& b) { line_.Send(b, hardware_.Now()); },
                                          [this] { RestartIntoBootloader(); }}),
       faults_(options.Faults),
       hardware_(flash, options.Timing,
                 THardware::THooks{[this](std::uint8_t b) {
-                                    if (faults_.FromResident(b)) line_.Send(b);
+                                    if (faults_.FromResident(b)) line_.Send(b, hardware_.Now());
                                   },
                                   [this] { cpu_.RequestStop(); },
                                   [this](bool erase, std::uint32_t address) {
@@ -59,7 +59,8 @@ void TSimDevice::RestartIntoBootloader() {
   state_ = State::Restarting;
   line_.DropInput();
   bootMs_ += BootDelayMs;
-  scheduler_.After(BootDelayMs, [this] { EnterBootloader(); });
+  scheduler_.At(hardware_.Now() + std::chrono::milliseconds(BootDelayMs),
+                [this] { EnterBootloader(); });
 }
 
 void TSimDevice::EnterBootloader() {
@@ -75,7 +76,7 @@ void TSimDevice::Greet(int elapsedMs) {
     EnterFirmware();  // nobody answered: the bootloader starts the firmware
     return;
   }
-  if (!options_.Faults.NoGreeting) line_.Send("#$#%");
+  if (!options_.Faults.NoGreeting) line_.Send("#$#%", hardware_.Now());
   scheduler_.After(GreetingPeriodMs, [this, elapsedMs] { Greet(elapsedMs + GreetingPeriodMs); });
 }
 
@@ -85,6 +86,7 @@ void TSimDevice::PowerCycle() {
 }
 
 void TSimDevice::Receive(const Bytes& bytes) {
+  hardware_.AdvanceTo(line_.LastArrival());  // the device hears them when they are through
   for (std::uint8_t b : bytes) {
     switch (state_) {
       case State::Firmware:

@@ -22,6 +22,7 @@ struct TSimOptions {
   bool Timing = false;
   bool StartInBootloader = false;
   int StreamPeriodMs = 1000;  // 0: the firmware streams nothing
+  int LatencyMs = 0;          // the adapter's latency timer towards the updater, 0 for none
   TFaults Faults;
 };
 

@@ -24,6 +24,9 @@ struct TPortEntry {
 
 // The alias folder (created on demand by AddAlias).
 std::string AliasFolder();
+// The sysfs root the system devices are read from, "/sys"; tests point it at a fake tree.
+void SetSysfsRoot(const std::string& root);
+std::string SysfsRoot();
 // All known ports, sorted by number.
 std::vector<TPortEntry> ListPortEntries();
 // The device of port n, or empty when the number is unknown.

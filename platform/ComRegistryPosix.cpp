@@ -19,6 +19,7 @@ namespace {
 
 std::mutex registeredLock;
 std::map<int, std::string> registeredPaths;
+std::string sysfsRoot = "/sys";  // guarded by registeredLock
 
 struct TFamily {
   const char* prefix;
@@ -41,7 +42,7 @@ bool HasUart(const fs::path& entry) {
 
 void AddSystemDevices(std::map<int, std::string>& ports) {
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/sys/class/tty", ec)) {
+  for (const auto& entry : fs::directory_iterator(fs::path(SysfsRoot()) / "class" / "tty", ec)) {
     std::string name = entry.path().filename().string();
     if (!fs::exists(entry.path() / "device", ec)) continue;
     for (const TFamily& family : kFamilies) {
@@ -85,6 +86,16 @@ std::string Canonical(const std::string& path) {
 }
 
 }  // namespace
+
+void SetSysfsRoot(const std::string& root) {
+  std::lock_guard<std::mutex> lock(registeredLock);
+  sysfsRoot = root;
+}
+
+std::string SysfsRoot() {
+  std::lock_guard<std::mutex> lock(registeredLock);
+  return sysfsRoot;
+}
 
 std::string AliasFolder() {
   const char* xdg = std::getenv("XDG_DATA_HOME");

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/AdapterInfo.h"
 #include "platform/PosixIo.h"
 #include "platform/SerialDevice.h"
 
@@ -119,6 +120,7 @@ bool TSerialDevice::Open(const std::string& path) {
     return false;
   }
   ioctl(fd, TIOCEXCL);
+  ApplyLowLatency(fd, path);  // best effort: USB adapters answer without their 16 ms wait
   native_->fd = fd;
   native_->readerWake.Clear();
   native_->writerWake.Clear();
