@@ -11,6 +11,7 @@ enum TExitCode : int {
   ExitNoAnswer = 6,    // the receiver did not answer in its working protocol
   ExitOpenFailed = 7,  // the port could not be opened
   ExitUsage = 64,
-  ExitNoInput = 66,  // the system file is missing or unreadable
+  ExitNoInput = 66,     // the system file is missing or unreadable
+  ExitCantCreate = 73,  // the report or the backup folder cannot be written
   ExitInterrupted = 130,
 };
