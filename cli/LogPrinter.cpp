@@ -58,7 +58,9 @@ void TLogPrinter::Message(const std::string& text) {
 }
 
 void TLogPrinter::Print(const std::string& line) {
-  if (lineOut_)
+  if (lineOut_ && line.empty())  // no blank after the prefix of an empty line
+    lineOut_(prefix_.substr(0, prefix_.find_last_not_of(' ') + 1));
+  else if (lineOut_)
     lineOut_(prefix_ + line);
   else
     std::fprintf(out_, "%s\n", line.c_str());
