@@ -342,6 +342,29 @@ TEST(LineE2E, APortThatCannotBeOpenedFailsAloneWhileTheOthersGoOn) {
       << json;
 }
 
+TEST(LineE2E, CtrlCStopsEveryJobAndLeavesEveryReceiverUsable) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 204800, "3", "08", 10);
+  // With line timing a run takes well over the six seconds: the stop finds both jobs running.
+  TSimProcess first(86, {"--timing"});
+  TSimProcess second(87, {"--timing"});
+  TRunResult r =
+      RunCliInterrupted({"program", "--port", "COM86", "--port", "COM87", "--file", file}, 6000);
+  EXPECT_EQ(r.Exit, 130) << r.Out << r.Err;
+  EXPECT_LT(r.SecondsAfterInterrupt, 5.0) << r.Out;
+  for (const std::string port : {"COM86", "COM87"}) {
+    auto lines = LinesOf(r.Out, "[" + port + "] ");
+    ASSERT_FALSE(lines.empty()) << r.Out;
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("Execution is stopped - .*")))
+        << port << "\n"
+        << r.Out;
+    EXPECT_TRUE(std::regex_search(r.Out, std::regex("\n" + port + " +stopped "))) << r.Out;
+  }
+  // Both receivers went back to their firmware and answer a new job.
+  TRunResult after = RunCli({"versions", "--port", "COM86", "--port", "COM87"});
+  EXPECT_EQ(after.Exit, 0) << after.Out << after.Err;
+}
+
 TEST(LineE2E, StationProgramsEachReceiverThatAppearsOnce) {
   TFiles files;
   const std::string file = files.SystemFile("fw.bin", 3000, "3", "09", 9);
