@@ -7,3 +7,4 @@ int RunProbe(const TCliOptions& options, TLogPrinter& printer);
 int RunPorts();
 int RunDescribe(const TCliOptions& options);
 int RunJob(const TCliOptions& options, TLogPrinter& printer);
+int RunStation(const TCliOptions& options);

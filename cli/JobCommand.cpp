@@ -1,132 +1,156 @@
 // versions and program: the window's "Versions Info" and "Programming" from a terminal, on the
-// same run control; the main thread plays the UI thread.
-#include <cstdio>
-#include <cstdlib>
+// same run control; the main thread plays the UI thread. Several --port options run one job per
+// port at once, all driven from the one call queue, so jobs never wait for each other.
+#include <unistd.h>
 
-#include "appdata/MessageSink.h"
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
 #include "cli/Commands.h"
 #include "cli/ExitCodes.h"
 #include "cli/Interrupt.h"
+#include "cli/LineOutput.h"
 #include "cli/PortArgument.h"
-#include "platform/SerialDevice.h"
-#include "programmer/CallQueue.h"
-#include "programmer/RunControl.h"
+#include "cli/PortJob.h"
+#include "cli/Report.h"
 
 namespace {
 
-// The window's side of the run control, for a terminal.
-class TCliFront : public TRunControlFront {
- public:
-  TCliFront(TCallQueue& queue, TLogPrinter& printer) : queue_(queue), printer_(printer) {}
-  void EnableControls(bool, bool) override {}
-  void ClearLog() override { printer_.Clear(); }
-  void ShowProgress(const TProgressInfo& info) override { printer_.Show(info); }
-  void Synchronize(const std::function<void()>& fn) override { queue_.Invoke(fn); }
-  void Post(int, std::function<void()> fn) override { queue_.Post(std::move(fn)); }
-  void RunCallsUntil(const std::function<bool()>& done) override { queue_.RunUntil(done); }
+// "[COM7] Programming - 45%  (12 s)": a port's live status line.
+std::string StatusLine(TPortJob& job) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "  (%.0f s)", job.Seconds());
+  return "[" + job.Given() + "] " + job.CurrentLine() + seconds;
+}
 
- private:
-  TCallQueue& queue_;
-  TLogPrinter& printer_;
-};
-
-// The window's message boxes: the final report on standard output, failures on standard error.
-class TCliMessages : public TMessageSink {
- public:
-  explicit TCliMessages(TLogPrinter& printer) : printer_(printer) {}
-  TMessageAnswer Show(const TMessage& message) override {
-    if (message.Icon == TMessageIcon::Information) {
-      printer_.Message(message.Text);
-    } else {
-      printer_.Finish();
-      std::string text = message.Text;
-      for (char& c : text)
-        if (c == '\r') c = '\n';
-      std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    return message.Buttons == TMessageButtons::YesNo ? TMessageAnswer::Yes : TMessageAnswer::Ok;
+void PrintSummary(TLineOutput& output, std::vector<std::shared_ptr<TPortJob>>& jobs) {
+  std::size_t width = 4;
+  for (auto& job : jobs) width = std::max(width, job->Given().size());
+  auto row = [&](const std::string& port, const std::string& result, const std::string& version,
+                 const std::string& seconds) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%-*s  %-8s  %-8s  %s", static_cast<int>(width), port.c_str(),
+                  result.c_str(), version.c_str(), seconds.c_str());
+    std::string line = text;
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    output.Line(line);
+  };
+  output.Line("");
+  row("port", "result", "firmware", "seconds");
+  for (auto& job : jobs) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", job->Seconds());
+    row(job->Given(), ResultWord(*job), FirmwareWord(*job), seconds);
   }
-
- private:
-  TLogPrinter& printer_;
-};
-
-int ExitOf(std::int32_t result) {
-  if (result == ResultSuccess) return ExitSuccess;
-  return result == ResultNothing ? ExitNothingAchieved : result;
 }
 
 }  // namespace
 
 int RunJob(const TCliOptions& options, TLogPrinter& printer) {
-  TResolvedPort port;
-  int exitCode = 0;
-  if (!ResolvePortOrReport(options.Port, port, exitCode)) return exitCode;
-  const std::int32_t mode = options.Command == TCommand::Program ? ModeProgram : ModeVersions;
-  TJobInputs inputs;
-  inputs.Port = port.Name;
-  inputs.Rate = std::to_string(options.Baud);
-  inputs.Protocol = options.Protocol;
-  inputs.ProtocolIndex = options.Protocol == "ZORP" ? 0 : 1;
-  inputs.ResetIndex = options.ResetAuto ? 0 : 1;
-  inputs.SystemFile = options.File;
-  inputs.RequireSystemFile = mode == ModeProgram;
+  const std::vector<std::string> given =
+      options.Ports.empty() ? std::vector<std::string>{options.Port} : options.Ports;
+  const bool several = given.size() > 1;
+
+  // Every port is resolved before any job starts: a name that is no port is a usage error, and
+  // two names for one port would make two jobs fight over it.
+  std::vector<TResolvedPort> ports(given.size());
+  std::vector<int> resolveExit(given.size(), 0);
+  std::vector<std::string> resolveError(given.size());
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (ResolvePort(given[i], ports[i], resolveError[i], resolveExit[i])) continue;
+    if (resolveExit[i] == ExitUsage || !several) {
+      std::fprintf(stderr, "%s\n", resolveError[i].c_str());
+      return resolveExit[i];
+    }
+  }
+  for (std::size_t i = 0; i < given.size(); ++i)
+    for (std::size_t k = 0; k < i; ++k)
+      if (resolveExit[i] == 0 && resolveExit[k] == 0 && ports[i].Number == ports[k].Number) {
+        std::fprintf(stderr, "zv8810-fwu: --port %s and --port %s are the same port (%s)\n",
+                     given[k].c_str(), given[i].c_str(), ports[i].Name.c_str());
+        return ExitUsage;
+      }
+  std::string reason;
+  if (!CheckOutputs(options, reason)) {
+    std::fprintf(stderr, "zv8810-fwu: %s\n", reason.c_str());
+    return ExitCantCreate;
+  }
 
   TCallQueue queue;
-  TCliFront front(queue, printer);
-  TCliMessages messages(printer);
-  SetMessageSink(&messages);
   TDM dm;
-  auto control = std::make_shared<TRunControl>(dm, front, false);
-
-  bool ended = false;
-  int exit = ExitSuccess;
-  auto exitOf = [&](const TJob& job) {
-    if (job.WriteResult == ResultSuccess) return static_cast<int>(ExitSuccess);
-    if (job.StopReason() == TStopReason::PortLost) return static_cast<int>(ExitPortLost);
-    // Without a thread the receiver did not answer in its working protocol.
-    return control->LastThread() ? ExitOf(job.WriteResult) : static_cast<int>(ExitNoAnswer);
-  };
-  control->OnFinished = [&] {
-    ended = true;
-    exit = exitOf(*control->Job());
-  };
-  control->OnVersions = [&] {
-    ended = true;
-    exit = exitOf(*control->Job());
-    // The parked thread is let go the way the window lets it go: the restart goes out.
-    if (exit == ExitSuccess) control->RequestStop();
-  };
-  bool stopped = false;
-
-  TRunControl::TStart start = control->StartJob(mode, inputs);
-  switch (start) {
-    case TRunControl::TStart::Started:
-      break;
-    case TRunControl::TStart::PortNotOpened:
-      std::fprintf(stderr, "%s: %s\n",
-                   port.Device.empty() ? port.Name.c_str() : port.Device.c_str(),
-                   plat::OpenFailureReason(control->LastOpenError()).c_str());
-      SetMessageSink(nullptr);
-      return ExitOpenFailed;
-    case TRunControl::TStart::SystemFileUnreadable:
-      SetMessageSink(nullptr);
-      return ExitNoInput;
-    default:
-      SetMessageSink(nullptr);
-      return ExitNothingAchieved;
-  }
-  queue.RunUntil([&] {
-    if (Interrupted() && !stopped) {
-      stopped = true;
-      control->RequestStop();  // as closing the window after "Yes"
+  TJobMessages messages;
+  TLineOutput output(stdout, several && isatty(STDOUT_FILENO) != 0);
+  std::vector<std::unique_ptr<TLogPrinter>> printers;
+  std::vector<std::shared_ptr<TPortJob>> jobs;
+  const std::time_t started = std::time(nullptr);
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    TLogPrinter* jobPrinter = &printer;
+    std::string prefix;
+    if (several) {
+      prefix = "[" + given[i] + "] ";
+      printers.push_back(std::make_unique<TLogPrinter>(stdout, false));
+      jobPrinter = printers.back().get();
+      jobPrinter->ShareOutput(
+          prefix, [&output](const std::string& line) { output.Line(line); }, nullptr);
     }
-    // The thread's last steps (the restart owed to the resident) are waited for.
-    return (ended || stopped) && !control->ThreadRunning();
+    jobs.push_back(std::make_shared<TPortJob>(queue, dm, *jobPrinter, given[i], prefix));
+  }
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (resolveExit[i] != 0)
+      jobs[i]->EndAtStart(resolveExit[i], resolveError[i]);
+    else
+      jobs[i]->Start(options, ports[i]);
+  }
+
+  bool stopping = false;
+  queue.RunUntil([&] {
+    if (Interrupted() && !stopping) {
+      stopping = true;
+      for (auto& job : jobs) job->RequestStop();
+    }
+    if (output.Terminal()) {
+      std::vector<std::string> status;
+      for (auto& job : jobs)
+        if (!job->Done()) status.push_back(StatusLine(*job));
+      output.Status(status);
+    }
+    return std::all_of(jobs.begin(), jobs.end(), [](auto& job) { return job->Done(); });
   });
-  control->Close();
-  printer.Finish();
-  SetMessageSink(nullptr);
-  if (stopped) return ExitInterrupted;
+  for (auto& job : jobs) job->Close();
+  output.ClearStatus();
+  if (several) PrintSummary(output, jobs);
+
+  int exit = ExitSuccess;
+  for (auto& job : jobs)
+    if (job->Exit() != ExitSuccess) {
+      exit = job->Exit();
+      break;
+    }
+
+  if (!options.Report.empty()) {
+    TJsonWriter json;
+    json.BeginObject()
+        .Key("tool")
+        .String("zv8810-fwu")
+        .Key("version")
+        .String(ZV_VERSION)
+        .Key("command")
+        .String(options.Command == TCommand::Program ? "program" : "versions")
+        .Key("file");
+    WriteFileObject(json, options.Command == TCommand::Program ? options.File : std::string());
+    json.Key("started")
+        .String(IsoTime(started))
+        .Key("finished")
+        .String(IsoTime(std::time(nullptr)));
+    json.Key("devices").BeginArray();
+    for (auto& job : jobs) WriteDeviceObject(json, *job);
+    json.EndArray().EndObject();
+    if (!WriteFileAtomically(options.Report, json.Text() + "\n", reason)) {
+      std::fprintf(stderr, "zv8810-fwu: the report %s could not be written: %s\n",
+                   options.Report.c_str(), reason.c_str());
+      if (exit == ExitSuccess) exit = ExitCantCreate;
+    }
+  }
   return exit;
 }

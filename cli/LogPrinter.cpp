@@ -22,8 +22,9 @@ void TLogPrinter::Changed(TProgressLog::TChange change) {
     pending_ = true;
   } else {
     if (change == TProgressLog::TChange::Appended && log_.Lines().size() > 1 && pending_)
-      std::fprintf(out_, "%s\n", log_.Lines()[log_.Lines().size() - 2].c_str());
+      Print(log_.Lines()[log_.Lines().size() - 2]);
     pending_ = true;
+    if (currentOut_) currentOut_(last);
   }
   std::fflush(out_);
 }
@@ -34,7 +35,7 @@ void TLogPrinter::Finish() {
   if (terminal_)
     std::fputc('\n', out_);
   else
-    std::fprintf(out_, "%s\n", log_.Lines().back().c_str());
+    Print(log_.Lines().back());
   pending_ = false;
   std::fflush(out_);
 }
@@ -43,10 +44,39 @@ void TLogPrinter::Message(const std::string& text) {
   Finish();
   std::lock_guard<std::mutex> lock(lock_);
   std::string printed = text;
+  if (lineOut_) {
+    std::size_t from = 0;
+    for (std::size_t cr; (cr = printed.find('\r', from)) != std::string::npos; from = cr + 1)
+      Print(printed.substr(from, cr - from));
+    Print(printed.substr(from));
+    return;
+  }
   for (char& c : printed)
     if (c == '\r') c = '\n';
   std::fprintf(out_, "%s\n", printed.c_str());
   std::fflush(out_);
+}
+
+void TLogPrinter::Print(const std::string& line) {
+  if (lineOut_ && line.empty())  // no blank after the prefix of an empty line
+    lineOut_(prefix_.substr(0, prefix_.find_last_not_of(' ') + 1));
+  else if (lineOut_)
+    lineOut_(prefix_ + line);
+  else
+    std::fprintf(out_, "%s\n", line.c_str());
+}
+
+void TLogPrinter::ShareOutput(const std::string& prefix, TLineSink lineOut, TLineSink currentOut) {
+  std::lock_guard<std::mutex> lock(lock_);
+  terminal_ = false;
+  prefix_ = prefix;
+  lineOut_ = std::move(lineOut);
+  currentOut_ = std::move(currentOut);
+}
+
+std::vector<std::string> TLogPrinter::Lines() {
+  std::lock_guard<std::mutex> lock(lock_);
+  return log_.Lines();
 }
 
 void TLogPrinter::Clear() {

@@ -21,8 +21,11 @@ struct TCommandInfo {
 
 const TCommandInfo kCommands[] = {
     {"probe", TCommand::Probe, "|--port|--baud|--protocol|--restart|--scan|--lang|--trace|"},
-    {"versions", TCommand::Versions, "|--port|--reset|--baud|--protocol|--lang|--trace|"},
-    {"program", TCommand::Program, "|--port|--reset|--baud|--protocol|--file|--lang|--trace|"},
+    {"versions", TCommand::Versions, "|--port|--reset|--baud|--protocol|--lang|--trace|--report|"},
+    {"program", TCommand::Program,
+     "|--port|--reset|--baud|--protocol|--file|--lang|--trace|--verify|--backup|--report|"},
+    {"station", TCommand::Station,
+     "|--reset|--baud|--protocol|--file|--lang|--trace|--verify|--backup|--report|"},
     {"describe", TCommand::Describe, "|--lang|"},
     {"ports", TCommand::Ports, "||"},
     {"help", TCommand::Help, "||"},
@@ -39,11 +42,16 @@ const char* UsageText() {
          "[--protocol nmea|zorp] [--lang en|ru]\n"
          "  zv8810-fwu program  --port PORT [--reset auto|manual] [--baud N] "
          "[--protocol nmea|zorp] --file FILE [--lang en|ru]\n"
+         "                      [--verify] [--backup DIR] [--report FILE.json]\n"
+         "  zv8810-fwu station  --file FILE [--reset auto|manual] [--baud N] [--protocol "
+         "nmea|zorp]\n"
+         "                      [--verify] [--backup DIR] [--report FILE.jsonl] [--lang en|ru]\n"
          "  zv8810-fwu describe FILE [--lang en|ru]\n"
          "  zv8810-fwu ports\n"
          "  zv8810-fwu --version\n"
          "\n"
-         "PORT is a COM name (COM7) or a device path (/dev/ttyUSB0). Defaults: --baud 115200,\n"
+         "PORT is a COM name (COM7) or a device path (/dev/ttyUSB0); versions and program take\n"
+         "several --port options and run a job on each at once. Defaults: --baud 115200,\n"
          "--protocol nmea, --reset auto, --lang en. --trace prints every byte in and out (hex,\n"
          "with times) on standard error. probe --scan tries the given protocol and bit rate,\n"
          "then the other protocol, then the other bit rates, until the receiver answers.\n";
@@ -87,7 +95,7 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
       error = "option " + key + " is not known to '" + info->name + "'";
       return false;
     }
-    bool isSwitch = key == "--restart" || key == "--trace" || key == "--scan";
+    bool isSwitch = key == "--restart" || key == "--trace" || key == "--scan" || key == "--verify";
     if (isSwitch) {
       if (inlineValue) {
         error = "option " + key + " takes no value";
@@ -95,7 +103,8 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
       }
       (key == "--restart" ? options.Restart
        : key == "--scan"  ? options.Scan
-                          : options.Trace) = true;
+       : key == "--trace" ? options.Trace
+                          : options.Verify) = true;
       continue;
     }
     if (!inlineValue) {
@@ -111,7 +120,19 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
         error = "--port needs a COM name (COM7) or a device path";
         return false;
       }
-      options.Port = value;
+      for (const std::string& given : options.Ports)
+        if (given == value) {
+          error = "--port " + value + " is given twice: each receiver needs its own port";
+          return false;
+        }
+      if (options.Ports.empty()) options.Port = value;
+      options.Ports.push_back(value);
+    } else if (key == "--backup" || key == "--report") {
+      if (value.empty()) {
+        error = key + (key == "--backup" ? " needs a folder" : " needs a file name");
+        return false;
+      }
+      (key == "--backup" ? options.BackupDir : options.Report) = value;
     } else if (key == "--baud") {
       char* end = nullptr;
       long baud = std::strtol(value.c_str(), &end, 10);
@@ -156,6 +177,10 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
   }
   bool needsPort = options.Command == TCommand::Probe || options.Command == TCommand::Versions ||
                    options.Command == TCommand::Program;
+  if (options.Command == TCommand::Probe && options.Ports.size() > 1) {
+    error = "probe takes one --port";
+    return false;
+  }
   if (needsPort && options.Port.empty()) {
     error = std::string(info->name) + " needs --port COMn or --port /dev/...";
     return false;
@@ -164,8 +189,9 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
     error = "probe takes --restart or --scan, not both";
     return false;
   }
-  if (options.Command == TCommand::Program && options.File.empty()) {
-    error = "program needs --file FILE (the system file to write)";
+  if ((options.Command == TCommand::Program || options.Command == TCommand::Station) &&
+      options.File.empty()) {
+    error = std::string(info->name) + " needs --file FILE (the system file to write)";
     return false;
   }
   return true;

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-enum class TCommand { None, Probe, Versions, Program, Describe, Ports, Help, Version };
+enum class TCommand { None, Probe, Versions, Program, Station, Describe, Ports, Help, Version };
 
 struct TCliOptions {
   TCommand Command = TCommand::None;
-  std::string Port;  // a COM name or a device path
+  std::string Port;                // a COM name or a device path (the first --port)
+  std::vector<std::string> Ports;  // every --port, in the order given
   int Baud = 115200;
   std::string Protocol = "NMEA";  // as the window's protocol box names it
   bool ResetAuto = true;
@@ -16,6 +18,9 @@ struct TCliOptions {
   bool Russian = false;
   bool Trace = false;
   std::string File;
+  bool Verify = false;    // read the written image back and compare it
+  std::string BackupDir;  // save the firmware here before erasing
+  std::string Report;     // the JSON report (station: JSON lines, appended)
 };
 
 // Parses argv; on a usage error returns false with a message that says what to do.

@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
     case TCommand::Versions:
     case TCommand::Program:
       return RunJob(options, printer);
+    case TCommand::Station:
+      return RunStation(options);
     default:
       std::fprintf(stderr, "zv8810-fwu: this command is not available in this build yet\n");
       return ExitUsage;

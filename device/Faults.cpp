@@ -61,6 +61,7 @@ bool ApplyFault(const std::string& spec, TFaults& faults, std::string& error) {
   }
   if (name == "flip") return count(faults.FlipOffset);
   if (name == "drop") return count(faults.DropFrame);
+  if (name == "lose") return count(faults.LoseByte);
   if (name == "erase-refuse") {
     if (ByteValue(value, faults.EraseRefuse)) return true;
     error = "fault erase-refuse takes a byte in hex (erase-refuse=EE)";
@@ -95,7 +96,9 @@ const char* FaultHelp() {
          "  check-silent        the reply to the check word is lost\n"
          "  flip=N              bit 0 flips in byte N that the resident receives (0 is the first\n"
          "                      byte after the upload)\n"
-         "  drop=N              the line drops (the terminal closes) when data frame N starts\n";
+         "  drop=N              the line drops (the terminal closes) when data frame N starts\n"
+         "  lose=N              byte N of the firmware area (0 is the header's first) changes\n"
+         "                      after the check word was accepted (its bits invert)\n";
 }
 
 void TFaultInjector::ResidentStarted() {
@@ -160,6 +163,7 @@ bool TFaultInjector::FromResident(std::uint8_t& byte) {
     }
     case TPhase::CheckReply:
       phase_ = TPhase::Commands;
+      checkAccepted_ = byte == 0xBA;
       return !faults_.CheckSilent;
     default:
       return true;
@@ -173,6 +177,13 @@ bool TFaultInjector::FlashFails(bool erase, std::uint32_t address) {
   if (address < from || address >= from + 1024) return false;
   programFailed_ = true;
   return true;
+}
+
+void TFaultInjector::AfterReply(std::uint8_t* flash) {
+  if (!checkAccepted_) return;
+  checkAccepted_ = false;
+  if (faults_.LoseByte < 0 || faults_.LoseByte >= static_cast<long>(FirmwareSize)) return;
+  flash[FirmwareBase - FlashBase + static_cast<std::uint32_t>(faults_.LoseByte)] ^= 0xFF;
 }
 
 }  // namespace sim

@@ -26,6 +26,7 @@ struct TFaults {
   bool CheckSilent = false;        // the reply to the check word is lost
   long FlipOffset = -1;            // bit 0 flips in this byte the resident receives
   long DropFrame = -1;             // the line drops when this data frame starts arriving
+  long LoseByte = -1;  // this byte of the firmware area changes once the check word was accepted
 };
 
 // Applies one --fault NAME[=VALUE]; false with a message when it is not understood.
@@ -47,6 +48,8 @@ class TFaultInjector {
   // The flash controller's verdict: true when this operation is to fail.
   bool FlashFails(bool erase, std::uint32_t address);
   bool LineDropped() const { return dropped_; }
+  // The flash loses its byte (lose=N) after the resident accepted the check word.
+  void AfterReply(std::uint8_t* flash);
 
  private:
   enum class TPhase { Commands, EraseReply, Frames, FrameReply, CheckWord, CheckReply };
@@ -61,6 +64,7 @@ class TFaultInjector {
   bool programFailed_ = false;
   long eraseCommands_ = 0;
   bool dropped_ = false;
+  bool checkAccepted_ = false;
 };
 
 }  // namespace sim

@@ -22,6 +22,7 @@ TSimDevice::TSimDevice(const TSimOptions& options, TLine& line, TScheduler& sche
       hardware_(flash, options.Timing,
                 THardware::THooks{[this](std::uint8_t b) {
                                     if (faults_.FromResident(b)) line_.Send(b, hardware_.Now());
+                                    faults_.AfterReply(flash_.Data());
                                   },
                                   [this] { cpu_.RequestStop(); },
                                   [this](bool erase, std::uint32_t address) {

@@ -63,6 +63,11 @@ class TJob {
   std::uint8_t Protocol = 0;  // the session's protocol code (0 NMEA, 1 ZORP)
   bool ResetAuto = false;
   TJobImages Images;
+  // The production line's stages of a programming run, off unless a front end switches them on:
+  // the written image read back and compared, and the firmware saved before it is erased.
+  bool Verify = false;
+  std::string BackupDir;    // empty: no backup
+  std::string BackupLabel;  // the port as the backup's file name shows it
 
   // The command for the programming thread and the outcome of its last stage.
   std::atomic<std::int32_t> WriteMode{ModePrepare};
@@ -72,6 +77,9 @@ class TJob {
   // reports, or once the thread has ended.
   TProgressInfo ProgressInfo;
   TReceiverVersions ReceiverVersions;
+  // The production line's outcomes (read once the thread has ended).
+  std::atomic<int> Verified{-1};  // -1 not compared, 0 a byte differs, 1 equal
+  std::string BackupPath;         // the backup written, or empty
 
   // Stopping: the first reason given stays.
   void RequestStop(TStopReason reason);

@@ -191,6 +191,7 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
 
   ReleaseSession();
   job_ = MakeJob(inputs);
+  if (ConfigureJob) ConfigureJob(*job_);
   SystemWriteThr.reset();
   NavReceiver = std::make_shared<TNavReceiver>();
   NavReceiver->SetTimeout(SessionTimeoutMs);

@@ -105,6 +105,9 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
   // Notified after the reports above (for the command line's exit).
   std::function<void()> OnFinished;  // WriteFinished, the no-answer verdict or a failed start
   std::function<void()> OnVersions;  // ShowVersions
+  // Called with each new job before its threads start (the command line's production-line
+  // switches: read-back verification, the backup before erasing).
+  std::function<void(TJob&)> ConfigureJob;
 
  private:
   class TThreadView;

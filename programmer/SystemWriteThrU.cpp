@@ -128,6 +128,10 @@ void TSystemWriteThr::ProgramCommand() {
     Prepare();
     if (job_->WriteResult != ResultSuccess || StopSeen()) return;
   }
+  if (!job_->BackupDir.empty()) {
+    job_->WriteResult = BackupFirmware();
+    if (job_->WriteResult != ResultSuccess) return;
+  }
   job_->WriteResult = EraseFlash();
   if (job_->WriteResult != ResultSuccess) return;
   job_->WriteResult = WriteSystem();
@@ -142,6 +146,10 @@ void TSystemWriteThr::ProgramCommand() {
     job_->WriteResult = WriteSystem();
   }
   if (job_->WriteResult != ResultSuccess) return;
+  if (job_->Verify && !StopSeen()) {
+    job_->WriteResult = VerifyImage();
+    if (job_->WriteResult != ResultSuccess) return;
+  }
   if (StopSeen())
     cutShort_ = true;  // written, but the versions were not read back
   else

@@ -43,6 +43,11 @@ class TSystemWriteThr : public plat::TThread {
   std::int32_t EraseFlash();
   std::int32_t WriteSystem();
   std::int32_t RestartSystem();
+  // The production line's stages (ReadBack.cpp): the firmware in the receiver saved to the job's
+  // backup folder before the erase (ResultErase when it could not be saved), and the written
+  // image read back and compared after the check word (ResultWrite when a byte differs).
+  std::int32_t BackupFirmware();
+  std::int32_t VerifyImage();
   // The version inquiries return 0 when they found and read their block, -1 when there is
   // none, -2 when a read went unanswered.
   std::int32_t ReadBootVersion();
@@ -65,6 +70,9 @@ class TSystemWriteThr : public plat::TThread {
   TVersionInfo& BeginInquiry(const std::string& stage, TVersionInfo& info);
   std::int32_t FindSignature(std::uint32_t base, std::int32_t offset, const std::string& signature);
   TLinkWait ReadAndShift(std::uint32_t address);
+  // Reads length bytes of the receiver's memory from address, 128 at a time, showing the stage's
+  // percentage as it goes.
+  TLinkWait ReadRange(std::uint32_t address, std::size_t length, std::vector<std::uint8_t>& out);
 
   TPortIO& Port() { return session_->Port(); }
 

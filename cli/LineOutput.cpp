@@ -1,0 +1,53 @@
+#include "cli/LineOutput.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Lines longer than the terminal would wrap and spoil the count of lines to erase.
+std::size_t Columns(std::FILE* out) {
+  winsize size{};
+  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col - 1;
+  return 79;
+}
+
+}  // namespace
+
+void TLineOutput::Erase() {
+  if (drawn_ == 0) return;
+  std::fprintf(out_, "\033[%zuA\r\033[J", drawn_);
+  drawn_ = 0;
+}
+
+void TLineOutput::Draw() {
+  const std::size_t columns = Columns(out_);
+  for (const std::string& line : status_)
+    std::fprintf(out_, "%s\n", line.substr(0, columns).c_str());
+  drawn_ = status_.size();
+}
+
+void TLineOutput::Line(const std::string& line) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (terminal_) Erase();
+  std::fprintf(out_, "%s\n", line.c_str());
+  if (terminal_) Draw();
+  std::fflush(out_);
+}
+
+void TLineOutput::Status(const std::vector<std::string>& lines) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!terminal_ || lines == status_) return;
+  Erase();
+  status_ = lines;
+  Draw();
+  std::fflush(out_);
+}
+
+void TLineOutput::ClearStatus() {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!terminal_) return;
+  Erase();
+  status_.clear();
+  std::fflush(out_);
+}

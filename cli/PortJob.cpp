@@ -1,0 +1,213 @@
+#include "cli/PortJob.h"
+
+#include <cstdlib>
+
+#include "appdata/MessageSink.h"
+#include "cli/ExitCodes.h"
+#include "platform/SerialDevice.h"
+
+namespace {
+
+TPortJob* currentJob = nullptr;  // the job whose call runs on the queue's thread
+
+int ExitOf(std::int32_t result) {
+  if (result == ResultSuccess) return ExitSuccess;
+  return result == ResultNothing ? ExitNothingAchieved : result;
+}
+
+// Prints the text's lines on standard error, each after the prefix.
+void PrintError(const std::string& prefix, const std::string& text) {
+  std::size_t from = 0;
+  for (;;) {
+    std::size_t end = text.find_first_of("\r\n", from);
+    std::fprintf(stderr, "%s%s\n", prefix.c_str(), text.substr(from, end - from).c_str());
+    if (end == std::string::npos) break;
+    from = end + 1;
+  }
+  std::fflush(stderr);
+}
+
+class TRoutedMessages : public TMessageSink {
+ public:
+  TMessageAnswer Show(const TMessage& message) override {
+    if (currentJob != nullptr)
+      currentJob->ShowMessage(message);
+    else
+      PrintError("", message.Text);
+    return message.Buttons == TMessageButtons::YesNo ? TMessageAnswer::Yes : TMessageAnswer::Ok;
+  }
+};
+
+TRoutedMessages routedMessages;
+
+}  // namespace
+
+TCurrentJob::TCurrentJob(TPortJob* job) : previous_(currentJob) {
+  currentJob = job;
+}
+
+TCurrentJob::~TCurrentJob() {
+  currentJob = previous_;
+}
+
+TJobMessages::TJobMessages() {
+  SetMessageSink(&routedMessages);
+}
+
+TJobMessages::~TJobMessages() {
+  SetMessageSink(nullptr);
+}
+
+TPortJob::TPortJob(TCallQueue& queue, TDM& dm, TLogPrinter& printer, std::string given,
+                   std::string prefix)
+    : queue_(queue),
+      dm_(dm),
+      printer_(printer),
+      given_(std::move(given)),
+      prefix_(std::move(prefix)) {}
+
+TPortJob::~TPortJob() = default;
+
+void TPortJob::Synchronize(const std::function<void()>& fn) {
+  queue_.Invoke([this, &fn] {
+    TCurrentJob current(this);
+    fn();
+  });
+}
+
+void TPortJob::Post(int, std::function<void()> fn) {
+  std::weak_ptr<TPortJob> self = weak_from_this();
+  queue_.Post([self, fn = std::move(fn)] {
+    auto job = self.lock();
+    if (!job) return;
+    TCurrentJob current(job.get());
+    fn();
+  });
+}
+
+void TPortJob::ShowMessage(const TMessage& message) {
+  message_ = message.Text.substr(0, message.Text.find_first_of("\r\n"));
+  if (message.Icon == TMessageIcon::Information) {
+    printer_.Message(message.Text);
+  } else {
+    printer_.Finish();
+    PrintError(prefix_, message.Text);
+  }
+}
+
+int TPortJob::JobExit() const {
+  const TJob& job = *control_->Job();
+  if (job.WriteResult == ResultSuccess) return ExitSuccess;
+  if (job.StopReason() == TStopReason::PortLost) return ExitPortLost;
+  // Without a thread the receiver did not answer in its working protocol.
+  return control_->LastThread() ? ExitOf(job.WriteResult) : ExitNoAnswer;
+}
+
+void TPortJob::Ended() {
+  ended_ = true;
+  if (!finished_) finished_ = std::chrono::steady_clock::now();
+}
+
+void TPortJob::EndAtStart(int exit, const std::string& message) {
+  TCurrentJob current(this);
+  startFailed_ = true;
+  exit_ = exit;
+  message_ = message.substr(0, message.find('\n'));
+  PrintError(prefix_, message);
+  Ended();
+}
+
+bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port) {
+  TCurrentJob current(this);
+  device_ = port.Device;
+  const std::int32_t mode = options.Command == TCommand::Versions ? ModeVersions : ModeProgram;
+  TJobInputs inputs;
+  inputs.Port = port.Name;
+  inputs.Rate = std::to_string(options.Baud);
+  inputs.Protocol = options.Protocol;
+  inputs.ProtocolIndex = options.Protocol == "ZORP" ? 0 : 1;
+  inputs.ResetIndex = options.ResetAuto ? 0 : 1;
+  inputs.SystemFile = options.File;
+  inputs.RequireSystemFile = mode == ModeProgram;
+
+  control_ = std::make_shared<TRunControl>(dm_, *this, false);
+  control_->OnFinished = [this] {
+    Ended();
+    exit_ = JobExit();
+  };
+  control_->OnVersions = [this] {
+    Ended();
+    exit_ = JobExit();
+    // The parked thread is let go the way the window lets it go: the restart goes out.
+    if (exit_ == ExitSuccess) control_->RequestStop();
+  };
+  control_->ConfigureJob = [&options, given = given_](TJob& job) {
+    job.Verify = options.Verify;
+    job.BackupDir = options.BackupDir;
+    job.BackupLabel = given;
+  };
+
+  switch (control_->StartJob(mode, inputs)) {
+    case TRunControl::TStart::Started:
+      return true;
+    case TRunControl::TStart::PortNotOpened: {
+      const std::string reason = (port.Device.empty() ? port.Name : port.Device) + ": " +
+                                 plat::OpenFailureReason(control_->LastOpenError());
+      PrintError(prefix_, reason);
+      if (!message_.empty()) message_ += " ";
+      message_ += reason;
+      exit_ = ExitOpenFailed;
+      break;
+    }
+    case TRunControl::TStart::SystemFileUnreadable:
+      exit_ = ExitNoInput;
+      break;
+    default:
+      exit_ = ExitNothingAchieved;
+      break;
+  }
+  startFailed_ = true;
+  Ended();
+  return false;
+}
+
+void TPortJob::RequestStop() {
+  if (stopped_ || startFailed_ || !control_) return;
+  TCurrentJob current(this);
+  if (ended_ && !control_->ThreadRunning()) return;  // already over: nothing to stop
+  stopped_ = true;
+  if (!finished_) finished_ = std::chrono::steady_clock::now();
+  control_->RequestStop();  // as closing the window after "Yes"
+}
+
+bool TPortJob::Done() const {
+  if (startFailed_) return true;
+  // The thread's last steps (the restart owed to the resident) are waited for.
+  return (ended_ || stopped_) && !control_->ThreadRunning();
+}
+
+void TPortJob::Close() {
+  if (!control_) return;
+  TCurrentJob current(this);
+  control_->Close();
+  printer_.Finish();
+}
+
+int TPortJob::Exit() const {
+  return stopped_ ? ExitInterrupted : exit_;
+}
+
+std::optional<std::int32_t> TPortJob::Result() const {
+  if (!control_ || !control_->LastThread() || !control_->Job()) return std::nullopt;
+  return control_->Job()->WriteResult.load();
+}
+
+double TPortJob::Seconds() const {
+  auto end = finished_ ? *finished_ : std::chrono::steady_clock::now();
+  return std::chrono::duration<double>(end - started_).count();
+}
+
+std::string TPortJob::CurrentLine() {
+  auto lines = printer_.Lines();
+  return lines.empty() ? std::string() : lines.back();
+}

@@ -1,0 +1,102 @@
+// One port's job from the command line: its run control with a front of its own, driven from the
+// command's one call queue, so that several ports run at once and never wait for each other.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "appdata/DMU.h"
+#include "appdata/MessageSink.h"
+#include "cli/LogPrinter.h"
+#include "cli/Options.h"
+#include "cli/PortArgument.h"
+#include "programmer/CallQueue.h"
+#include "programmer/RunControl.h"
+
+class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TPortJob> {
+ public:
+  // given: the port as the operator gave it; prefix: what starts each line on standard error
+  // ("" for a single port, whose output stays as it always was).
+  TPortJob(TCallQueue& queue, TDM& dm, TLogPrinter& printer, std::string given, std::string prefix);
+  ~TPortJob() override;
+
+  // Starts the job on the resolved port; false when it ended at once (Exit() tells how).
+  bool Start(const TCliOptions& options, const TResolvedPort& port);
+  // Marks a port that could not even be resolved as ended with that status.
+  void EndAtStart(int exit, const std::string& message);
+  // Ctrl+C: the stop the single-port job makes (the restart owed to the resident still goes).
+  void RequestStop();
+  // The job's report came (or it was stopped) and its thread has ended.
+  bool Done() const;
+  // Lets the thread go and the session; called once Done() holds.
+  void Close();
+
+  // What the job came to.
+  const std::string& Given() const { return given_; }
+  const std::string& Device() const { return device_; }
+  int Exit() const;
+  bool Stopped() const { return stopped_; }
+  // The programming thread's result, or nothing when the job never reached the thread.
+  std::optional<std::int32_t> Result() const;
+  const std::string& FinalMessage() const { return message_; }
+  std::shared_ptr<TJob> Job() const { return control_ ? control_->Job() : nullptr; }
+  double Seconds() const;
+  std::vector<std::string> Log() { return printer_.Lines(); }
+  std::string CurrentLine();
+
+  // TRunControlFront, on the queue's thread.
+  void EnableControls(bool, bool) override {}
+  void ClearLog() override { printer_.Clear(); }
+  void ShowProgress(const TProgressInfo& info) override { printer_.Show(info); }
+  void Synchronize(const std::function<void()>& fn) override;
+  void Post(int, std::function<void()> fn) override;
+  void RunCallsUntil(const std::function<bool()>& done) override { queue_.RunUntil(done); }
+
+  // The message boxes of whichever job is running a call on the queue's thread right now.
+  void ShowMessage(const TMessage& message);
+
+ private:
+  friend class TCurrentJob;
+  void Ended();
+  // The job's exit status: its result, or 8 when its port went away, or 6 when the receiver
+  // never answered in its working protocol.
+  int JobExit() const;
+
+  TCallQueue& queue_;
+  TDM& dm_;
+  TLogPrinter& printer_;
+  std::string given_;
+  std::string prefix_;
+  std::string device_;
+  std::shared_ptr<TRunControl> control_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::optional<std::chrono::steady_clock::time_point> finished_;
+  bool ended_ = false;
+  bool stopped_ = false;
+  bool startFailed_ = false;
+  int exit_ = 0;
+  std::string message_;
+};
+
+// While it lives, message boxes belong to the job (the calls of several jobs run on one thread,
+// each inside its own TCurrentJob).
+class TCurrentJob {
+ public:
+  explicit TCurrentJob(TPortJob* job);
+  ~TCurrentJob();
+  TCurrentJob(const TCurrentJob&) = delete;
+  TCurrentJob& operator=(const TCurrentJob&) = delete;
+
+ private:
+  TPortJob* previous_;
+};
+
+// Installs the message sink that routes every box to the current job; removed on destruction.
+class TJobMessages {
+ public:
+  TJobMessages();
+  ~TJobMessages();
+};

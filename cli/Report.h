@@ -1,0 +1,24 @@
+// The production line's JSON report: the tool, the system file, the times and one object per
+// receiver with its outcome and its log.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "cli/JsonWriter.h"
+#include "cli/Options.h"
+#include "cli/PortJob.h"
+
+// "2026-12-10T15:31:33+01:00": local time with its offset.
+std::string IsoTime(std::time_t when);
+// The "file" member's value for the system file (null without one).
+void WriteFileObject(TJsonWriter& json, const std::string& path);
+// One receiver's object; finished: with the time its job ended (the station's lines).
+void WriteDeviceObject(TJsonWriter& json, TPortJob& job, const std::string* finished = nullptr);
+// Checks before any job starts that the report and the backup folder can be written (the folder
+// is created when missing); false with the reason.
+bool CheckOutputs(const TCliOptions& options, std::string& reason);
+// The one-line result of a job for the summary and the station: "ok", "exit 4" or "stopped".
+std::string ResultWord(TPortJob& job);
+// The firmware version the job read back, or "-".
+std::string FirmwareWord(TPortJob& job);

@@ -1,0 +1,186 @@
+// Reading flash back through the resident's 128-byte reads: the backup of the firmware before
+// it is erased, and the comparison of the written image after its check word was accepted.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "appdata/DMU.h"
+#include "appdata/Language.h"
+#include "programmer/SystemWriteThrU.h"
+#include "programmer/VersionFields.h"
+
+namespace {
+
+// The firmware area behind FirmwareBase; a header announcing more than it holds is not a file.
+constexpr std::uint32_t FirmwareAreaSize = 0xF0000;
+constexpr std::size_t ImageHeaderSize = 8;
+
+std::uint32_t Le32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// The version a system file's description block names ("3.05"), or "unknown".
+std::string FileVersion(const std::vector<std::uint8_t>& file) {
+  const std::int32_t at = FindText(file.data(), file.size(), DescriptionMarker);
+  if (at < 0) return "unknown";
+  std::uint8_t block[BlockSize] = {};
+  std::copy_n(file.begin() + at, std::min<std::size_t>(BlockSize, file.size() - at), block);
+  std::string number = FirmwareVersionFrom(block).Number;
+  // The name is a file name: only the characters a version is made of.
+  for (char& c : number)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+  return number.empty() || number == "." ? "unknown" : number;
+}
+
+// "yyyymmdd-hhmmss" in local time.
+std::string FileStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
+}
+
+// The port as part of a file name: the last part of a path, without separators.
+std::string FileLabel(std::string label) {
+  if (auto slash = label.find_last_of('/'); slash != std::string::npos)
+    label = label.substr(slash + 1);
+  for (char& c : label)
+    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+  return label.empty() ? "port" : label;
+}
+
+// Writes the bytes to path through a temporary file beside it, so that a half-written backup is
+// never left under the final name; false with errno's reason.
+bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                         std::string& reason) {
+  const std::string temporary = path + ".part";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (file == nullptr) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  ok = std::fflush(file) == 0 && ok;
+  ok = fsync(fileno(file)) == 0 && ok;
+  if (!ok) reason = std::strerror(errno);
+  ok = std::fclose(file) == 0 && ok;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    reason = std::strerror(errno);
+    ok = false;
+  }
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
+}
+
+std::string Percentage(std::size_t done, std::size_t total) {
+  return std::to_string(total == 0 ? 100 : done * 100 / total) + "%";
+}
+
+}  // namespace
+
+TLinkWait TSystemWriteThr::ReadRange(std::uint32_t address, std::size_t length,
+                                     std::vector<std::uint8_t>& out) {
+  out.clear();
+  out.reserve(length);
+  link_.RealignBlocks();
+  std::size_t shown = 101;
+  while (out.size() < length) {
+    const TLinkWait wait = link_.ReadBlock(address + static_cast<std::uint32_t>(out.size()));
+    if (wait != TLinkWait::Arrived) return wait;
+    const auto block = link_.Block();
+    const std::size_t n = std::min<std::size_t>(BlockSize, length - out.size());
+    out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+    // One report per percent, not per block: each is a synchronous call.
+    const std::size_t percent = out.size() * 100 / length;
+    if (percent != shown) {
+      shown = percent;
+      StageLine("", Percentage(out.size(), length));
+    }
+  }
+  return TLinkWait::Arrived;
+}
+
+std::int32_t TSystemWriteThr::BackupFirmware() {
+  const std::string failed = Tr("ошибка: резервная копия не сделана, ничего не стёрто",
+                                "Error: the backup failed, nothing was erased");
+  StageLine(Tr("Резервная копия прошивки", "Backing up firmware"), Tr("ждите...", "waiting..."));
+  std::vector<std::uint8_t> header;
+  switch (ReadRange(FirmwareBase, ImageHeaderSize, header)) {
+    case TLinkWait::Stopped:
+      return Interrupted(ResultErase);
+    case TLinkWait::TimedOut:
+      StageLine("", failed + Tr(" (нет ответа)", " (no answer)"));
+      return ResultErase;
+    case TLinkWait::Arrived:
+      break;
+  }
+  const std::uint32_t length = Le32(header.data());
+  const std::uint32_t sum = Le32(header.data() + 4);
+  if (length == 0 || length > FirmwareAreaSize - ImageHeaderSize) {
+    StageLine("", Tr("нет прошивки для копирования", "no firmware to back up"));
+    return ResultSuccess;
+  }
+  std::vector<std::uint8_t> image;
+  switch (ReadRange(FirmwareBase, ImageHeaderSize + length, image)) {
+    case TLinkWait::Stopped:
+      return Interrupted(ResultErase);
+    case TLinkWait::TimedOut:
+      StageLine("", failed + Tr(" (нет ответа)", " (no answer)"));
+      return ResultErase;
+    case TLinkWait::Arrived:
+      break;
+  }
+  std::vector<std::uint8_t> file(image.begin() + ImageHeaderSize, image.end());
+  if (ByteSum(file.data(), file.size()) != sum) {
+    StageLine("", failed + Tr(" (сумма не совпала)", " (the sum differs)"));
+    return ResultErase;
+  }
+  std::string dir = job_->BackupDir;
+  if (dir.back() != '/') dir += '/';
+  const std::string path =
+      dir + FileLabel(job_->BackupLabel) + "-" + FileVersion(file) + "-" + FileStamp() + ".bin";
+  std::string reason;
+  if (!WriteFileAtomically(path, file, reason)) {
+    StageLine("", failed + " (" + path + ": " + reason + ")");
+    return ResultErase;
+  }
+  job_->BackupPath = path;
+  StageLine("", Tr("выполнено", "done"));
+  return ResultSuccess;
+}
+
+std::int32_t TSystemWriteThr::VerifyImage() {
+  const std::vector<std::uint8_t>& image = job_->Images.SystemImage;
+  StageLine(Tr("Проверка записи", "Verifying"), "0%");
+  std::vector<std::uint8_t> flash;
+  switch (ReadRange(FirmwareBase, image.size(), flash)) {
+    case TLinkWait::Stopped:
+      return Interrupted(ResultWrite);
+    case TLinkWait::TimedOut:
+      job_->Verified = 0;
+      StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
+      return ResultWrite;
+    case TLinkWait::Arrived:
+      break;
+  }
+  const auto differs = std::mismatch(image.begin(), image.end(), flash.begin());
+  if (differs.first != image.end()) {
+    job_->Verified = 0;
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%08X",
+                  FirmwareBase + static_cast<std::uint32_t>(differs.first - image.begin()));
+    StageLine("", std::string(Tr("ошибка: отличие по адресу ", "Error: differs at ")) + address);
+    return ResultWrite;
+  }
+  job_->Verified = 1;
+  StageLine("", Tr("выполнено", "done"));
+  return ResultSuccess;
+}

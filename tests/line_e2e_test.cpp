@@ -1,0 +1,403 @@
+// The production line against several zv8810-sim at once: parallel jobs with their prefixed logs,
+// summary, exit status and JSON report; read-back verification; the backup before erasing and
+// its restore; bad input; and the station that programs receivers as they are plugged in.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <thread>
+
+#include "device/FlashContents.h"
+#include "tests/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes ReadBinary(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::string& path) {
+  Bytes bytes = ReadBinary(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteBinary(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// A folder of this test's own.
+struct TFiles {
+  std::string dir =
+      TempDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  TFiles() { fs::create_directories(dir); }
+  std::string Path(const std::string& name) const { return dir + "/" + name; }
+  std::string SystemFile(const std::string& name, std::uint32_t size, const std::string& major,
+                         const std::string& minor, std::uint32_t seed) const {
+    sim::TFirmwareSpec spec;
+    spec.Size = size;
+    spec.Major = major;
+    spec.Minor = minor;
+    spec.Date = "Dec 10 2026";
+    spec.Seed = seed;
+    WriteBinary(Path(name), sim::MakeSystemFile(spec));
+    return Path(name);
+  }
+};
+
+constexpr std::size_t FirmwareAt = sim::FirmwareBase - sim::FlashBase;
+
+// The flash file holds exactly this system file's image at the firmware area.
+::testing::AssertionResult FlashHolds(const std::string& flashPath, const std::string& file) {
+  Bytes flash = ReadBinary(flashPath);
+  Bytes image = sim::SystemImageOf(ReadBinary(file));
+  if (flash.size() != sim::FlashSize) return ::testing::AssertionFailure() << "no flash file";
+  if (!std::equal(image.begin(), image.end(), flash.begin() + FirmwareAt))
+    return ::testing::AssertionFailure() << "the flash does not hold the image of " << file;
+  return ::testing::AssertionSuccess();
+}
+
+// Lines of the output that start with the prefix.
+std::vector<std::string> LinesOf(const std::string& out, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line.substr(prefix.size()));
+  return lines;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The device object of one port in a report (the writer puts "port" first).
+std::string DeviceObject(const std::string& report, const std::string& port) {
+  const std::string start = "{\"port\":\"" + port + "\"";
+  std::size_t at = report.find(start);
+  if (at == std::string::npos) return "";
+  std::size_t end = report.find("{\"port\":", at + 1);
+  return report.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+}  // namespace
+
+TEST(LineE2E, SeveralPortsRunAtOnceWithPrefixesSummaryAndReport) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 20000, "3", "08", 1);
+  const std::string flash = files.Path("good.img");
+  TSimProcess good(74, {"--flash", flash});
+  TSimProcess refuses(75, {"--fault", "erase-fail"});
+  TSimProcess silent(76, {"--fault", "silent"});
+  const std::string report = files.Path("report.json");
+  TRunResult r = RunCli({"program", "--port", "COM74", "--port", "COM75", "--port", "COM76",
+                         "--file", file, "--report", report});
+  // The first failing port in the order given decides, not the first to fail.
+  EXPECT_EQ(r.Exit, 4) << r.Out << r.Err;
+
+  auto good74 = LinesOf(r.Out, "[COM74] ");
+  EXPECT_TRUE(Contains(good74, "  Programming - done")) << r.Out;
+  EXPECT_TRUE(Contains(good74, "Execution is successfully completed")) << r.Out;
+  EXPECT_TRUE(Contains(LinesOf(r.Out, "[COM75] "), "  Erasing flash - Error (EEh)")) << r.Out;
+  EXPECT_TRUE(Contains(LinesOf(r.Out, "[COM76] "), "  NMEA connecting - not answer")) << r.Out;
+  EXPECT_NE(r.Err.find("[COM76] Receiver not answer!\n"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("[COM75] Error at flash erasing\n"), std::string::npos) << r.Err;
+  // The summary: port, result, firmware read back, seconds.
+  EXPECT_TRUE(std::regex_search(r.Out, std::regex("\nport +result +firmware +seconds\n"
+                                                  "COM74 +ok +3\\.08 +[0-9.]+\n"
+                                                  "COM75 +exit 4 +- +[0-9.]+\n"
+                                                  "COM76 +exit 6 +- +[0-9.]+\n$")))
+      << r.Out;
+  good.Stop();
+  EXPECT_TRUE(FlashHolds(flash, file));
+
+  const std::string json = ReadText(report);
+  ASSERT_FALSE(json.empty()) << r.Err;
+  EXPECT_EQ(json.rfind("{\"tool\":\"zv8810-fwu\",\"version\":\"2.3.0.1\",\"command\":\"program\","
+                       "\"file\":{\"path\":\"" +
+                           file + "\",\"size\":20000,\"sum\":\"0x",
+                       0),
+            0u)
+      << json;
+  EXPECT_NE(json.find("\"description\":{\"device\":\"ZV8810\",\"version\":\"3.08\""),
+            std::string::npos)
+      << json;
+  EXPECT_TRUE(std::regex_search(
+      json, std::regex("\"started\":\"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9]{2}:[0-9]{2}\","
+                       "\"finished\":\"[0-9T:+-]+\",\"devices\":\\[\\{\"port\":\"COM74\"")))
+      << json;
+  const std::string d74 = DeviceObject(json, "COM74"), d75 = DeviceObject(json, "COM75"),
+                    d76 = DeviceObject(json, "COM76");
+  EXPECT_NE(d74.find("\"ok\":true,\"exit\":0,\"result\":1,\"message\":\"Execution is "
+                     "successfully completed\",\"versions\":{\"bootloader\":{\"version\":"
+                     "\"03.07\",\"date\":\"07/09/09\"},\"firmware\":{\"version\":\"3.08\""),
+            std::string::npos)
+      << d74;
+  EXPECT_NE(d74.find("\"verified\":null,\"backup\":null,\"seconds\":"), std::string::npos) << d74;
+  EXPECT_NE(d74.find("\"  Programming - done\""), std::string::npos) << d74;
+  EXPECT_NE(d75.find("\"ok\":false,\"exit\":4,\"result\":4,\"message\":\"Error at flash "
+                     "erasing\""),
+            std::string::npos)
+      << d75;
+  // The silent receiver never reached the programming thread.
+  EXPECT_NE(d76.find("\"ok\":false,\"exit\":6,\"result\":null,\"message\":\"Receiver not "
+                     "answer!\",\"versions\":{\"bootloader\":null,\"firmware\":null}"),
+            std::string::npos)
+      << d76;
+  EXPECT_NE(d76.find("\"log\":[\"Execution is started - "), std::string::npos) << d76;
+}
+
+TEST(LineE2E, VerifyReadsTheImageBackAndCatchesALostByte) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 30000, "3", "08", 2);
+  struct {
+    const char* name;
+    std::vector<std::string> sim;
+    int exit;
+    std::string verifyLine;
+    std::string verified;
+  } cases[] = {
+      {"flash keeps every byte", {}, 0, "  Verifying - done", "true"},
+      // Byte 300 of the image (the header is 8 of them) changes after the check word matched.
+      {"flash loses a byte",
+       {"--fault", "lose=300"},
+       5,
+       "  Verifying - Error: differs at 0x0101012C",
+       "false"},
+  };
+  for (auto& c : cases) {
+    std::vector<std::string> simArgs = {"--flash", files.Path("flash.img")};
+    simArgs.insert(simArgs.end(), c.sim.begin(), c.sim.end());
+    TSimProcess sim(77, simArgs);
+    const std::string report = files.Path("verify.json");
+    TRunResult r =
+        RunCli({"program", "--port", "COM77", "--file", file, "--verify", "--report", report});
+    EXPECT_EQ(r.Exit, c.exit) << c.name << "\n" << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("\n" + c.verifyLine + "\n"), std::string::npos) << c.name << "\n" << r.Out;
+    // The check word was accepted before the comparison ran.
+    EXPECT_NE(r.Out.find("  Programming - done\n  Verifying"), std::string::npos) << r.Out;
+    EXPECT_NE(ReadText(report).find("\"verified\":" + c.verified), std::string::npos) << c.name;
+    if (c.exit != 0) {
+      EXPECT_NE(r.Err.find("Error at programming"), std::string::npos) << r.Err;
+    }
+  }
+}
+
+TEST(LineE2E, VerifyingLineIsInRussianToo) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 3000, "3", "08", 3);
+  TSimProcess sim(78, {"--fault", "lose=20"});
+  TRunResult r = RunCli({"program", "--port", "COM78", "--file", file, "--verify", "--lang", "ru"});
+  EXPECT_EQ(r.Exit, 5) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("  Проверка записи - ошибка: отличие по адресу 0x01010014\n"),
+            std::string::npos)
+      << r.Out;
+}
+
+// The flash as a simulator leaves it: factory contents, then changed by the test.
+Bytes FactoryFlash(const TFiles& files) {
+  const std::string path = files.Path("factory.img");
+  { TSimProcess sim(79, {"--flash", path}); }
+  return ReadBinary(path);
+}
+
+TEST(LineE2E, BackupSavesTheFirmwareBeforeErasingAndProgramRestoresIt) {
+  TFiles files;
+  const std::string old = files.SystemFile("old.bin", 40000, "3", "05", 4);
+  const std::string fresh = files.SystemFile("new.bin", 20000, "3", "09", 5);
+  const std::string flash = files.Path("flash.img");
+  const std::string backups = files.Path("backups");  // created by the run
+  {
+    TSimProcess sim(80, {"--flash", flash, "--firmware", old});
+    TRunResult r = RunCli({"program", "--port", "COM80", "--file", fresh, "--backup", backups});
+    EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("  Backing up firmware - done\n  Erasing flash - done\n"),
+              std::string::npos)
+        << r.Out;
+  }
+  EXPECT_TRUE(FlashHolds(flash, fresh));
+  std::vector<fs::path> saved;
+  for (auto& entry : fs::directory_iterator(backups)) saved.push_back(entry.path());
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_TRUE(std::regex_match(saved[0].filename().string(),
+                               std::regex("COM80-3\\.05-[0-9]{8}-[0-9]{6}\\.bin")))
+      << saved[0];
+  EXPECT_EQ(ReadBinary(saved[0].string()), ReadBinary(old));
+  {
+    TSimProcess sim(80, {"--flash", flash});
+    TRunResult r = RunCli({"program", "--port", "COM80", "--file", saved[0].string()});
+    EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+  }
+  EXPECT_TRUE(FlashHolds(flash, old));
+}
+
+TEST(LineE2E, BackupOfAnErasedOrDamagedFirmware) {
+  TFiles files;
+  const std::string fresh = files.SystemFile("new.bin", 20000, "3", "09", 6);
+  const Bytes factory = FactoryFlash(files);
+  ASSERT_EQ(factory.size(), sim::FlashSize);
+  Bytes erased = factory;
+  std::fill(erased.begin() + FirmwareAt, erased.end(), 0xFF);
+  Bytes damaged = factory;
+  damaged[FirmwareAt + 8 + 5000] ^= 0x10;  // a file byte: the header's sum no longer matches
+  Bytes tooLong = factory;
+  tooLong[FirmwareAt + 3] = 0x01;  // announces 16 MiB: beyond the area
+  struct {
+    const char* name;
+    Bytes flash;
+    int exit;
+    std::string line;
+    bool programmed;
+  } cases[] = {
+      {"erased", erased, 0, "  Backing up firmware - no firmware to back up", true},
+      {"beyond the area", tooLong, 0, "  Backing up firmware - no firmware to back up", true},
+      {"sum differs", damaged, 4,
+       "  Backing up firmware - Error: the backup failed, nothing was erased (the sum differs)",
+       false},
+  };
+  for (auto& c : cases) {
+    const std::string flash = files.Path("flash.img");
+    const std::string backups = files.Path(std::string("backups-") + std::to_string(&c - cases));
+    WriteBinary(flash, c.flash);
+    {
+      TSimProcess sim(81, {"--flash", flash});
+      TRunResult r = RunCli({"program", "--port", "COM81", "--file", fresh, "--backup", backups});
+      EXPECT_EQ(r.Exit, c.exit) << c.name << "\n" << r.Out << r.Err;
+      EXPECT_NE(r.Out.find("\n" + c.line + "\n"), std::string::npos) << c.name << "\n" << r.Out;
+      EXPECT_EQ(r.Out.find("Erasing flash") != std::string::npos, c.programmed) << r.Out;
+      // The receiver goes back to its firmware either way.
+      EXPECT_NE(r.Out.find("  System restarting - done"), std::string::npos) << r.Out;
+    }
+    EXPECT_TRUE(fs::is_empty(backups)) << c.name;
+    if (c.programmed)
+      EXPECT_TRUE(FlashHolds(flash, fresh)) << c.name;
+    else
+      EXPECT_EQ(ReadBinary(flash), c.flash) << c.name << ": nothing may be erased";
+  }
+}
+
+TEST(LineE2E, BadInputIsFoundBeforeAnyJobStarts) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 3000, "3", "08", 7);
+  WriteBinary(files.Path("plain"), {1, 2, 3});
+  TSimProcess sim(82, {});
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    int exit;
+    std::string err;
+  } cases[] = {
+      {"the same port twice", {"--port", "COM82", "--port", "COM82"}, 64, "given twice"},
+      {"one port by two names",
+       {"--port", "COM82", "--port", sim.DevicePath()},
+       64,
+       "are the same port (COM82)"},
+      {"report in a missing folder",
+       {"--port", "COM82", "--report", files.Path("none/r.json")},
+       73,
+       "does not exist"},
+      {"backup folder under a file",
+       {"--port", "COM82", "--backup", files.Path("plain/backups")},
+       73,
+       "--backup"},
+  };
+  for (auto& c : cases) {
+    std::vector<std::string> args = {"program", "--file", file};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TRunResult r = RunCli(args);
+    EXPECT_EQ(r.Exit, c.exit) << c.name << "\n" << r.Out << r.Err;
+    EXPECT_NE(r.Err.find(c.err), std::string::npos) << c.name << "\n" << r.Err;
+    EXPECT_EQ(r.Out.find("Execution is started"), std::string::npos) << c.name << ": a job ran";
+  }
+}
+
+TEST(LineE2E, APortThatCannotBeOpenedFailsAloneWhileTheOthersGoOn) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 3000, "3", "08", 8);
+  TSimProcess sim(83, {});
+  const std::string report = files.Path("r.json");
+  TRunResult r =
+      RunCli({"versions", "--port", "/dev/zv-no-such-port", "--port", "COM83", "--report", report});
+  EXPECT_EQ(r.Exit, 7) << r.Out << r.Err;
+  EXPECT_NE(r.Err.find("[/dev/zv-no-such-port] Could not open /dev/zv-no-such-port!\n"
+                       "[/dev/zv-no-such-port] /dev/zv-no-such-port: "),
+            std::string::npos)
+      << r.Err;
+  EXPECT_TRUE(Contains(LinesOf(r.Out, "[COM83] "), "Firmware version: 3.05 (26/11/09)")) << r.Out;
+  const std::string json = ReadText(report);
+  EXPECT_NE(json.find("\"command\":\"versions\",\"file\":null"), std::string::npos) << json;
+  EXPECT_NE(DeviceObject(json, "/dev/zv-no-such-port")
+                .find("\"ok\":false,\"exit\":7,"
+                      "\"result\":null,\"message\":"
+                      "\"Could not open "
+                      "/dev/zv-no-such-port!\""),
+            std::string::npos)
+      << json;
+  EXPECT_NE(DeviceObject(json, "COM83").find("\"ok\":true,\"exit\":0,\"result\":1"),
+            std::string::npos)
+      << json;
+}
+
+TEST(LineE2E, CtrlCStopsEveryJobAndLeavesEveryReceiverUsable) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 204800, "3", "08", 10);
+  // With line timing a run takes well over the six seconds: the stop finds both jobs running.
+  TSimProcess first(86, {"--timing"});
+  TSimProcess second(87, {"--timing"});
+  TRunResult r =
+      RunCliInterrupted({"program", "--port", "COM86", "--port", "COM87", "--file", file}, 6000);
+  EXPECT_EQ(r.Exit, 130) << r.Out << r.Err;
+  EXPECT_LT(r.SecondsAfterInterrupt, 5.0) << r.Out;
+  for (const std::string port : {"COM86", "COM87"}) {
+    auto lines = LinesOf(r.Out, "[" + port + "] ");
+    ASSERT_FALSE(lines.empty()) << r.Out;
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("Execution is stopped - .*")))
+        << port << "\n"
+        << r.Out;
+    EXPECT_TRUE(std::regex_search(r.Out, std::regex("\n" + port + " +stopped "))) << r.Out;
+  }
+  // Both receivers went back to their firmware and answer a new job.
+  TRunResult after = RunCli({"versions", "--port", "COM86", "--port", "COM87"});
+  EXPECT_EQ(after.Exit, 0) << after.Out << after.Err;
+}
+
+TEST(LineE2E, StationProgramsEachReceiverThatAppearsOnce) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 3000, "3", "09", 9);
+  const std::string report = files.Path("station.jsonl");
+  const std::string before = files.Path("before.img"), after = files.Path("after.img");
+  // Connected before the station starts: left alone.
+  TSimProcess already(84, {"--flash", before});
+  std::thread bench([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    {
+      TSimProcess plugged(85, {"--flash", after});
+      std::this_thread::sleep_for(std::chrono::milliseconds(7000));  // programmed, stays
+    }  // unplugged (its alias goes away) ...
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    TSimProcess again(85, {});  // ... and plugged again: programmed once more
+    std::this_thread::sleep_for(std::chrono::milliseconds(7000));
+  });
+  TRunResult r = RunCliInterrupted({"station", "--file", file, "--report", report}, 17000);
+  bench.join();
+  EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+  EXPECT_TRUE(std::regex_match(r.Out, std::regex("COM85  ok  3\\.09  [0-9.]+ s\n"
+                                                 "1 done, 0 failed\n"
+                                                 "COM85  ok  3\\.09  [0-9.]+ s\n"
+                                                 "2 done, 0 failed\n")))
+      << r.Out << r.Err;
+  already.Stop();
+  EXPECT_FALSE(FlashHolds(before, file)) << "the receiver present at the start was programmed";
+  EXPECT_TRUE(FlashHolds(after, file));
+  const std::string lines = ReadText(report);
+  EXPECT_TRUE(std::regex_match(
+      lines, std::regex("(\\{\"port\":\"COM85\",[^\n]*\"ok\":true,[^\n]*\"finished\":\"[^\"]+\","
+                        "\"log\":\\[[^\n]*\\]\\}\n){2}")))
+      << lines;
+}
