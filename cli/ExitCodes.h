@@ -11,6 +11,7 @@ enum TExitCode : int {
   ExitNoAnswer = 6,    // the receiver did not answer in its working protocol
   ExitOpenFailed = 7,  // the port could not be opened
   ExitUsage = 64,
-  ExitNoInput = 66,  // the system file is missing or unreadable
+  ExitDataError = 65,  // the system file cannot be written: it is empty
+  ExitNoInput = 66,    // the system file is missing or unreadable
   ExitInterrupted = 130,
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
 #include "cli/Commands.h"
 #include "cli/ExitCodes.h"
@@ -49,6 +50,16 @@ class TCliMessages : public TMessageSink {
  private:
   TLogPrinter& printer_;
 };
+
+// Why the resident refused the file: it is longer than the receiver's firmware area.
+std::string LimitNote(const std::string& file) {
+  std::string limit = std::to_string(SystemFileLimit);
+  for (std::size_t at = limit.size(); at > 3; at -= 3) limit.insert(at - 3, ",");
+  return std::string(Tr("Файл \"", "The file \"")) + file +
+         Tr("\" длиннее области прошивки приемника: не более ",
+            "\" is longer than the receiver's firmware area: at most ") +
+         limit + Tr(" байт.", " bytes.");
+}
 
 int ExitOf(std::int32_t result) {
   if (result == ResultSuccess) return ExitSuccess;
@@ -105,7 +116,7 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
       return ExitOpenFailed;
     case TRunControl::TStart::SystemFileUnreadable:
       SetMessageSink(nullptr);
-      return ExitNoInput;
+      return dm.LastSystemFileLoad() == TSystemFileLoad::Empty ? ExitDataError : ExitNoInput;
     default:
       SetMessageSink(nullptr);
       return ExitNothingAchieved;
@@ -132,5 +143,7 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
     std::_Exit(ExitInterrupted);
   }
   if (stopped) return ExitInterrupted;
+  if (mode == ModeProgram && exit != ExitSuccess && SystemSize > SystemFileLimit)
+    std::fprintf(stderr, "%s\n", LimitNote(options.File).c_str());
   return exit;
 }

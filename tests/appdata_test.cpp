@@ -172,10 +172,6 @@ TEST_F(DataModule, SystemFileImageAndSums) {
   EXPECT_EQ(SystemSize, 3u);
   EXPECT_EQ(SystemSum, 6u);
   EXPECT_EQ(SystemImageSum, 15u);
-  WriteFile(folder + "empty.bin", "");
-  ASSERT_TRUE(dm.LoadSystemFile(folder + "empty.bin"));
-  EXPECT_EQ(SystemImage, std::vector<std::uint8_t>(8, 0));
-  EXPECT_EQ(SystemImageSum, 0u);
   std::string big(300000, '\xFF');
   WriteFile(folder + "big.bin", big);
   ASSERT_TRUE(dm.LoadSystemFile(folder + "big.bin"));
@@ -190,20 +186,37 @@ TEST_F(DataModule, SystemFileMessagesKeepTheEarlierLoad) {
   WriteFile(folder + "locked.bin", "x");
   chmod((folder + "locked.bin").c_str(), 0);
   bool root = geteuid() == 0;
-  EXPECT_FALSE(dm.LoadSystemFile(folder + "missing.bin"));
-  EXPECT_FALSE(dm.LoadSystemFile(folder + "dir.bin"));
-  IsRussian = true;
-  EXPECT_FALSE(dm.LoadSystemFile(folder + "missing.bin"));
+  WriteFile(folder + "empty.bin", "");
+  struct {
+    std::string file;
+    bool russian;
+    TSystemFileLoad why;
+    std::string text;
+  } const cases[] = {
+      {"missing.bin", false, TSystemFileLoad::NotFound,
+       "File \"" + folder + "missing.bin\" not found!"},
+      {"dir.bin", false, TSystemFileLoad::Folder,
+       "\"" + folder + "dir.bin\" is a folder, not a system file!"},
+      {"missing.bin", true, TSystemFileLoad::NotFound,
+       "Файл \"" + folder + "missing.bin\" не найден!"},
+      {"dir.bin", true, TSystemFileLoad::Folder,
+       "\"" + folder + "dir.bin\" - это папка, а не файл системы!"},
+      {"empty.bin", false, TSystemFileLoad::Empty, "The system file is empty"},
+      {"empty.bin", true, TSystemFileLoad::Empty, "Файл системы пуст"},
+  };
+  std::vector<std::string> expected;
+  for (const auto& c : cases) {
+    IsRussian = c.russian;
+    EXPECT_FALSE(dm.LoadSystemFile(folder + c.file)) << c.file;
+    EXPECT_EQ(dm.LastSystemFileLoad(), c.why) << c.file;
+    expected.push_back(c.text);
+  }
   IsRussian = false;
   if (!root) {
     EXPECT_FALSE(dm.LoadSystemFile(folder + "locked.bin"));
+    EXPECT_EQ(dm.LastSystemFileLoad(), TSystemFileLoad::Unreadable);
+    expected.push_back("Can`t open \"" + folder + "locked.bin\" !");
   }
-  std::vector<std::string> expected = {
-      "File \"" + folder + "missing.bin\" not found!",
-      "File \"" + folder + "dir.bin\" not found!",
-      "Файл \"" + folder + "missing.bin\" не найден!",
-  };
-  if (!root) expected.push_back("Can`t open \"" + folder + "locked.bin\" !");
   EXPECT_EQ(sink.texts, expected);
   EXPECT_EQ(SystemSize, 1u);
   EXPECT_EQ(SystemSum, 5u);
