@@ -11,6 +11,7 @@ namespace sim {
 
 struct TFaults {
   bool SilentFirmware = false;  // the working firmware answers nothing and streams nothing
+  bool NoAnswer = false;        // the working firmware streams but answers no poll
   bool NoRestartAck = false;    // restarts without sending "Restart"
   bool NoGreeting = false;      // the bootloader never greets
   bool ResidentSilent = false;  // the resident's transmitter is dead: it never announces
