@@ -6,6 +6,7 @@
 #include "device/Flash.h"
 #include "device/FlashContents.h"
 #include "device/Hardware.h"
+#include "device/SimFraming.h"
 
 using namespace sim;
 
@@ -154,5 +155,39 @@ TEST(Faults, HelpListsEveryRowOnce) {
   for (std::size_t start = 0, end; start < help.size(); start = end + 1) {
     end = help.find('\n', start);
     EXPECT_LE(end - start, 96u) << help.substr(start, end - start);
+  }
+}
+
+TEST(ZorpCollector, KeepsBoundedMemoryWhateverArrives) {
+  std::vector<Bytes> packets;
+  TZorpCollector collector([&](const Bytes& p) { packets.push_back(p); });
+  struct {
+    const char* name;
+    Bytes body;  // between the opening DLE and the closing DLE ETX, as on the wire
+    bool delivered;
+  } cases[] = {
+      {"a packet of 1024 bytes", Bytes(1024, 0x41), true},
+      {"a packet of 1025 bytes", Bytes(1025, 0x41), false},
+      {"doubled DLEs beyond the limit",
+       [] {
+         Bytes b{0x41};
+         for (int i = 0; i < 2000; ++i) b.insert(b.end(), {0x10, 0x10});
+         return b;
+       }(),
+       false},
+  };
+  for (const auto& c : cases) {
+    packets.clear();
+    collector.Push(0x10);
+    for (std::uint8_t b : c.body) collector.Push(b);
+    collector.Push(0x10);
+    collector.Push(0x03);
+    EXPECT_EQ(packets.size(), c.delivered ? 1u : 0u) << c.name;
+    for (const Bytes& p : packets) EXPECT_LE(p.size(), 1024u) << c.name;
+    // The next frame is collected whole.
+    packets.clear();
+    for (std::uint8_t b : FrameZorp({0x26})) collector.Push(b);
+    ASSERT_EQ(packets.size(), 1u) << c.name;
+    EXPECT_EQ(packets[0], Bytes{0x26}) << c.name;
   }
 }
