@@ -80,6 +80,9 @@ class TDM {
 // the general handler and start-up going on with the values in memory.
 void CreateDataModule(TDM& dm);
 
+// The description text of a system file's bytes ("No data" without a whole block); name is the
+// file's name as shown.
+std::string DescribeSystemFile(const std::vector<std::uint8_t>& bytes, const std::string& name);
 std::string FormatBuildDate(const std::string& text);
 int MonthNumber(const std::string& text);
 // Index of the first byte of Text in bytes (one forward pass that never steps back), or -1.

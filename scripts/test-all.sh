@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: builds and runs the suites in the dev preset, then the unit and end-to-end suites
-# under AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# under AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer; then every
+# fuzz target briefly (scripts/fuzz.sh, about 20 s a target).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,3 +14,6 @@ for preset in dev asan tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "==== fuzz"
+scripts/fuzz.sh 20

@@ -108,6 +108,7 @@ class TPortIO {
   plat::TCallback<const std::uint8_t*, int, const std::string&> OnAnswer;
 
  private:
+  friend struct TPortIOSeam;  // the fuzz target feeds received chunks
   void ReaderLoop(int fd, std::shared_ptr<plat::TWakeup> wake);
   void ProcessChunk(const std::uint8_t* bytes, int count);
   void WriterLoop();
