@@ -121,7 +121,9 @@ TScenario Draw(std::uint32_t seed, std::uint32_t maxSize) {
 
 // What the job may spend: the clean run, the longest wait the fault can cause, 2 s.
 double TimeBound(const TScenario& s) {
-  double seconds = 6.0 + (s.Manual ? 11.0 : 0.0) + s.Size * 30e-6;
+  // The clean run: connecting, the restart, the greeting (the countdown for Manual), the upload
+  // and the frames, generous for a loaded machine.
+  double seconds = 15.0 + (s.Manual ? 11.0 : 0.0) + s.Size * 40e-6;
   if (s.Row) {
     const std::string name = s.Row->Name;
     if (name == "no-greeting" || name == "resident-silent")
@@ -236,7 +238,15 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
     TOperator manual(sim, s.Manual ? 1500 : -1);
     TOperator cycle(sim, s.PowerCycleMs);
     const double bound = TimeBound(s);
-    TRunResult r = RunProgram(CliPath(), job, static_cast<int>((bound + 60) * 1000));
+    std::vector<std::string> args = job;
+    if (verbose) args.push_back("--trace");
+    TRunResult r = RunProgram(CliPath(), args, static_cast<int>((bound + 60) * 1000));
+    if (verbose) {
+      // Only the wire's last lines: the whole trace of a large file is megabytes.
+      std::size_t at = r.Err.size();
+      for (int lines = 0; lines < 12 && at > 0; ++lines) at = r.Err.rfind('\n', at - 1);
+      r.Err = r.Err.substr(at == std::string::npos ? 0 : at);
+    }
     manual.End();
     cycle.End();
     bool usable = true;
@@ -291,6 +301,21 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
   std::filesystem::remove_all(dir);
 }
 
+void Report(const TTally& tally, std::uint32_t first, int seeds,
+            std::chrono::steady_clock::time_point start) {
+  const double minutes =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 60;
+  std::printf(
+      "soak: %d runs (seeds %u to %u, %zu fault kinds) in %.1f min: %d successes, %d false "
+      "successes, %d failures over a written flash, %d hangs, %d unusable afterwards, %d sanitizer "
+      "findings, %d runs that could not start, %d runs whose first versions job afterwards "
+      "failed\n",
+      tally.Runs, first, first + static_cast<std::uint32_t>(seeds) - 1, sim::FaultTable().size(),
+      minutes, tally.Successes, tally.FalseSuccesses, tally.MissedSuccesses, tally.Hangs,
+      tally.Unusable, tally.Findings, tally.Broken, tally.SecondJobs);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -326,18 +351,11 @@ int main(int argc, char** argv) {
   setenv("XDG_DATA_HOME", TempDir().c_str(), 1);
   TTally tally;
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < seeds; ++i)
+  for (int i = 0; i < seeds; ++i) {
     RunOne(Draw(first + static_cast<std::uint32_t>(i), maxSize), tally, verbose);
-  const double minutes =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 60;
-  std::printf(
-      "soak: %d runs (seeds %u to %u, %zu fault kinds) in %.1f min: %d successes, %d false "
-      "successes, %d failures over a written flash, %d hangs, %d unusable afterwards, %d sanitizer "
-      "findings, %d runs that could not start, %d runs whose first versions job afterwards "
-      "failed\n",
-      tally.Runs, first, first + static_cast<std::uint32_t>(seeds) - 1, sim::FaultTable().size(),
-      minutes, tally.Successes, tally.FalseSuccesses, tally.MissedSuccesses, tally.Hangs,
-      tally.Unusable, tally.Findings, tally.Broken, tally.SecondJobs);
+    if ((i + 1) % 25 == 0 && i + 1 < seeds) Report(tally, first, i + 1, start);
+  }
+  Report(tally, first, seeds, start);
   std::system(("rm -rf '" + TempDir() + "'").c_str());
   const bool ok = tally.FalseSuccesses == 0 && tally.Hangs == 0 && tally.Unusable == 0 &&
                   tally.Findings == 0 && tally.Broken == 0;
