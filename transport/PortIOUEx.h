@@ -69,6 +69,8 @@ using TWireTrace =
 void SetWireTrace(TWireTrace trace);
 
 class TPortIO {
+  friend struct TPortIOSeam;  // the fuzz target feeds received chunks
+
  public:
   TPortIO();
   ~TPortIO();
@@ -108,7 +110,6 @@ class TPortIO {
   plat::TCallback<const std::uint8_t*, int, const std::string&> OnAnswer;
 
  private:
-  friend struct TPortIOSeam;  // the fuzz target feeds received chunks
   void ReaderLoop(int fd, std::shared_ptr<plat::TWakeup> wake);
   void ProcessChunk(const std::uint8_t* bytes, int count);
   void WriterLoop();
