@@ -123,6 +123,23 @@ TEST_F(DataModule, LoadingTable) {
   EXPECT_EQ(ReadFile(Ini()), "ResetType=1\r\nLang=0\r\n");
 }
 
+TEST_F(DataModule, WhatIsReadSurvivesASaveWithDuplicateKeys) {
+  // The first line of a key is the one read; an emptied value must not bring back a later one.
+  WriteFile(Ini(),
+            "ComPort=\r\nComPort=COM3\r\nSystemFile=/a.bin\r\nsystemfile=/b.bin\r\nResetType=0\r\n"
+            "Lang=0\r\n");
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  dm.LoadSettings();
+  ASSERT_EQ(Sets.ComPort, "");
+  ASSERT_EQ(Sets.SystemFile, "/a.bin");
+  Sets.SystemFile = "";
+  EXPECT_TRUE(dm.SaveSettings());
+  dm.LoadSettings();
+  EXPECT_EQ(Sets.ComPort, "");
+  EXPECT_EQ(Sets.SystemFile, "");
+  EXPECT_EQ(ReadFile(Ini()), "ResetType=0\r\nLang=0\r\n");
+}
+
 TEST_F(DataModule, UnwritableSettingsAtStartUpAreReportedAndStartUpGoesOn) {
   fs::create_directories(Ini());  // a directory where the file should be
   dm = TDM(folder, "ZV8810_FWU.ini");
