@@ -255,6 +255,10 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
     if (checkUsable) {
       // After a power cycle the bootloader waits its ten seconds before the firmware runs.
       if (cycle.Cycled()) std::this_thread::sleep_for(std::chrono::seconds(11));
+      // The simulator judges bytes by the line settings when it reads them: on a loaded machine
+      // a job that reopened the line at once at its own settings would garble the last bytes of
+      // the job before (its restart). No real line does that, so the next job waits a moment.
+      std::this_thread::sleep_for(std::chrono::seconds(1));
       TRunResult after =
           RunProgram(CliPath(),
                      {"versions", "--port", "COM" + std::to_string(Port), "--protocol",
