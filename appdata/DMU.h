@@ -31,6 +31,16 @@ extern std::vector<std::uint8_t> ResidentImage;
 extern std::uint32_t ResidentSize;
 extern std::uint32_t ResidentSum;
 
+// The most a system file can hold: the receiver's firmware area (0xF0000 bytes) less the 8-byte
+// header of the image. A longer file is refused by the resident (ECh) when it is written.
+constexpr std::uint32_t SystemFileLimit = 0xF0000 - 8;
+
+// The bit rates the window offers for the working protocol.
+inline constexpr std::int32_t OfferedRates[] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
+
+// How the last LoadSystemFile ended.
+enum class TSystemFileLoad { Loaded, NotFound, Folder, Empty, TooLarge, Unreadable };
+
 constexpr int DescriptionBlockSize = 93;
 constexpr const char* DescriptionMarker = "=== Device ID";
 
@@ -54,16 +64,25 @@ class TDM {
   // Writes Sets into the file; shows "Settings file not saved!" on failure.
   bool SaveSettings();
 
+  // Reads the system file into SystemImage; on failure shows why and keeps the earlier load.
+  // An empty file is refused: writing it would erase the receiver's firmware for nothing.
   bool LoadSystemFile(const std::string& path);
+  TSystemFileLoad LastSystemFileLoad() const { return lastSystemFileLoad_; }
   bool LoadResident();
   std::string GetFileDescription(const std::string& path) const;
   std::string ResultText(std::int32_t code) const;
+
+ private:
+  TSystemFileLoad lastSystemFileLoad_ = TSystemFileLoad::NotFound;
 };
 
 // The program's start-up of the data module: settings read, an unwritable file reported through
 // the general handler and start-up going on with the values in memory.
 void CreateDataModule(TDM& dm);
 
+// The description text of a system file's bytes ("No data" without a whole block); name is the
+// file's name as shown.
+std::string DescribeSystemFile(const std::vector<std::uint8_t>& bytes, const std::string& name);
 std::string FormatBuildDate(const std::string& text);
 int MonthNumber(const std::string& text);
 // Index of the first byte of Text in bytes (one forward pass that never steps back), or -1.

@@ -86,11 +86,15 @@ std::string TDM::GetFileDescription(const std::string& path) const {
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                   std::istreambuf_iterator<char>());
   if (in.bad()) return noData;
+  return DescribeSystemFile(bytes, std::filesystem::path(path).filename().string());
+}
+
+std::string DescribeSystemFile(const std::vector<std::uint8_t>& bytes, const std::string& name) {
+  const std::string noData = Tr("Нет данных", "No data");
   std::int32_t at = FindText(bytes.data(), bytes.size(), DescriptionMarker);
   if (at < 0 || bytes.size() - static_cast<std::size_t>(at) < DescriptionBlockSize) return noData;
   const std::uint8_t* block = bytes.data() + at;
-  std::string text = "File: \"" + std::filesystem::path(path).filename().string() + "\"\r\n" +
-                     "Device Id: " + Field(block, 20, 6) + "\r\n" +
+  std::string text = "File: \"" + name + "\"\r\n" + "Device Id: " + Field(block, 20, 6) + "\r\n" +
                      "Version Id: " + Field(block, 26, 3) + "." + Field(block, 29, 3) + "\r\n" +
                      "Date/Time: " + Field(block, 32, 12) + " " + Field(block, 44, 9);
   std::string comment = Field(block, 53, 30);

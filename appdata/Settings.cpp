@@ -92,7 +92,8 @@ bool ToInteger(const std::string& text, std::int32_t& value) {
 void SetValue(TLines& lines, const char* key, const std::string& value) {
   int i = FindKey(lines, key);
   if (value.empty()) {
-    if (i >= 0) lines.erase(lines.begin() + i);
+    // Every line of the key goes: a later duplicate would otherwise be read back in its place.
+    for (; i >= 0; i = FindKey(lines, key)) lines.erase(lines.begin() + i);
     return;
   }
   std::string line = std::string(key) + "=" + value;

@@ -41,36 +41,42 @@ bool ReadWhole(std::FILE* file, std::uint8_t* into, std::size_t size) {
 }  // namespace
 
 bool TDM::LoadSystemFile(const std::string& path) {
+  auto refuse = [this](TSystemFileLoad why, const std::string& message) {
+    lastSystemFileLoad_ = why;
+    ShowMessage(message);
+    return false;
+  };
   std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
-    ShowMessage(FileMessage("Файл ", "File ", path, " не найден!", " not found!"));
-    return false;
-  }
+  if (!path.empty() && std::filesystem::is_directory(path, ec))
+    return refuse(TSystemFileLoad::Folder,
+                  FileMessage("", "", path, " - это папка, а не файл системы!",
+                              " is a folder, not a system file!"));
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec))
+    return refuse(TSystemFileLoad::NotFound,
+                  FileMessage("Файл ", "File ", path, " не найден!", " not found!"));
   const std::uintmax_t fileSize = std::filesystem::file_size(path, ec);
-  if (ec) {
-    ShowMessage(FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
-    return false;
-  }
+  if (ec)
+    return refuse(TSystemFileLoad::Unreadable,
+                  FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
   // An image of 4 GiB or more cannot be described by the 32-bit header: refused, never cut.
-  if (static_cast<std::uint64_t>(fileSize) > 0xFFFFFFFFull - 8) {
-    ShowMessage(FileMessage(
-        "Файл слишком велик (4 ГиБ или больше): ", "The file is too large (4 GiB or more): ", path,
-        ". Выберите файл системы приемника.", ". Choose the receiver's system file."));
-    return false;
-  }
+  if (static_cast<std::uint64_t>(fileSize) > 0xFFFFFFFFull - 8)
+    return refuse(TSystemFileLoad::TooLarge, FileMessage("Файл слишком велик (4 ГиБ или больше): ",
+                                                         "The file is too large (4 GiB or more): ",
+                                                         path, ". Выберите файл системы приемника.",
+                                                         ". Choose the receiver's system file."));
+  if (fileSize == 0)
+    return refuse(TSystemFileLoad::Empty, Tr("Файл системы пуст", "The system file is empty"));
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    ShowMessage(FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
-    return false;
-  }
+  if (file == nullptr)
+    return refuse(TSystemFileLoad::Unreadable,
+                  FileMessage("Ошибка открытия файла ", "Can`t open ", path, " !", " !"));
   const auto size = static_cast<std::uint32_t>(fileSize);
   std::vector<std::uint8_t> image(std::size_t{size} + 8);
   bool read = ReadWhole(file, image.data() + 8, size);
   std::fclose(file);
-  if (!read) {
-    ShowMessage(FileMessage("Ошибка чтения файла ", "Can`t open ", path, " !", " !"));
-    return false;
-  }
+  if (!read)
+    return refuse(TSystemFileLoad::Unreadable,
+                  FileMessage("Ошибка чтения файла ", "Can`t open ", path, " !", " !"));
   const std::uint32_t sum = ByteSum(image.data() + 8, size);
   PutU32(image.data(), size);
   PutU32(image.data() + 4, sum);
@@ -78,6 +84,7 @@ bool TDM::LoadSystemFile(const std::string& path) {
   SystemSize = size;
   SystemSum = sum;
   SystemImageSum = sum + ByteSum(SystemImage.data(), 8);
+  lastSystemFileLoad_ = TSystemFileLoad::Loaded;
   return true;
 }
 

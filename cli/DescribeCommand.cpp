@@ -9,6 +9,11 @@
 int RunDescribe(const TCliOptions& options) {
   const std::string& path = options.File;
   std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    std::fprintf(stderr, "\"%s\"%s\n", path.c_str(),
+                 Tr(" - это папка, а не файл системы!", " is a folder, not a system file!"));
+    return ExitNoInput;
+  }
   if (!std::filesystem::is_regular_file(path, ec)) {
     std::fprintf(stderr, "%s\"%s\"%s\n", Tr("Файл ", "File "), path.c_str(),
                  Tr(" не найден!", " not found!"));

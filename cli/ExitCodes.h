@@ -12,6 +12,7 @@ enum TExitCode : int {
   ExitOpenFailed = 7,  // the port could not be opened
   ExitPortLost = 8,    // the port went away during the job (an unplugged cable or adapter)
   ExitUsage = 64,
+  ExitDataError = 65,   // the system file cannot be written: it is empty
   ExitNoInput = 66,     // the system file is missing or unreadable
   ExitCantCreate = 73,  // the report or the backup folder cannot be written
   ExitInterrupted = 130,

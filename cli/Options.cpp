@@ -1,8 +1,9 @@
 #include "cli/Options.h"
 
+#include "appdata/DMU.h"
+
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -51,10 +52,11 @@ const char* UsageText() {
          "  zv8810-fwu --version\n"
          "\n"
          "PORT is a COM name (COM7) or a device path (/dev/ttyUSB0); versions and program take\n"
-         "several --port options and run a job on each at once. Defaults: --baud 115200,\n"
-         "--protocol nmea, --reset auto, --lang en. --trace prints every byte in and out (hex,\n"
-         "with times) on standard error. probe --scan tries the given protocol and bit rate,\n"
-         "then the other protocol, then the other bit rates, until the receiver answers.\n";
+         "several --port options and run a job on each at once. --baud takes 4800, 9600, 19200,\n"
+         "38400, 57600, 115200 or 230400. Defaults: --baud 115200, --protocol nmea, --reset auto,\n"
+         "--lang en. --trace prints every byte in and out (hex, with times) on standard error.\n"
+         "probe --scan tries the given protocol and bit rate, then the other protocol, then the\n"
+         "other bit rates, until the receiver answers.\n";
 }
 
 bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& error) {
@@ -134,13 +136,16 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
       }
       (key == "--backup" ? options.BackupDir : options.Report) = value;
     } else if (key == "--baud") {
-      char* end = nullptr;
-      long baud = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || baud <= 0 || baud > 10000000) {
-        error = "--baud needs a bit rate such as 115200";
+      // Only the rates the window offers: any other would be replaced by 115200 unseen.
+      std::string list;
+      for (std::int32_t rate : OfferedRates) {
+        if (value == std::to_string(rate)) options.Baud = rate;
+        list += (list.empty() ? "" : ", ") + std::to_string(rate);
+      }
+      if (std::to_string(options.Baud) != value) {
+        error = "--baud takes one of " + list;
         return false;
       }
-      options.Baud = static_cast<int>(baud);
     } else if (key == "--protocol") {
       if (lower != "nmea" && lower != "zorp") {
         error = "--protocol takes nmea or zorp";

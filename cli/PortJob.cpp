@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
 #include "cli/ExitCodes.h"
 #include "platform/SerialDevice.h"
@@ -13,6 +14,16 @@ TPortJob* currentJob = nullptr;  // the job whose call runs on the queue's threa
 int ExitOf(std::int32_t result) {
   if (result == ResultSuccess) return ExitSuccess;
   return result == ResultNothing ? ExitNothingAchieved : result;
+}
+
+// Why the resident refused the file: it is longer than the receiver's firmware area.
+std::string LimitNote(const std::string& file) {
+  std::string limit = std::to_string(SystemFileLimit);
+  for (std::size_t at = limit.size(); at > 3; at -= 3) limit.insert(at - 3, ",");
+  return std::string(Tr("Файл \"", "The file \"")) + file +
+         Tr("\" длиннее области прошивки приемника: не более ",
+            "\" is longer than the receiver's firmware area: at most ") +
+         limit + Tr(" байт.", " bytes.");
 }
 
 // Prints the text's lines on standard error, each after the prefix.
@@ -131,9 +142,13 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port) {
   inputs.RequireSystemFile = mode == ModeProgram;
 
   control_ = std::make_shared<TRunControl>(dm_, *this, false);
-  control_->OnFinished = [this] {
+  control_->OnFinished = [this, program = mode == ModeProgram, file = options.File] {
     Ended();
     exit_ = JobExit();
+    // The resident refuses a file longer than the receiver's firmware area: say which limit.
+    if (program && exit_ != ExitSuccess && control_->Job() &&
+        control_->Job()->Images.SystemImage.size() > SystemFileLimit + 8)
+      PrintError(prefix_, LimitNote(file));
   };
   control_->OnVersions = [this] {
     Ended();
@@ -160,7 +175,7 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port) {
       break;
     }
     case TRunControl::TStart::SystemFileUnreadable:
-      exit_ = ExitNoInput;
+      exit_ = dm_.LastSystemFileLoad() == TSystemFileLoad::Empty ? ExitDataError : ExitNoInput;
       break;
     default:
       exit_ = ExitNothingAchieved;

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sim {
 
 struct TFaults {
   bool SilentFirmware = false;  // the working firmware answers nothing and streams nothing
+  bool NoAnswer = false;        // the working firmware streams but answers no poll
   bool NoRestartAck = false;    // restarts without sending "Restart"
   bool NoGreeting = false;      // the bootloader never greets
   bool ResidentSilent = false;  // the resident's transmitter is dead: it never announces
@@ -29,10 +31,56 @@ struct TFaults {
   long LoseByte = -1;  // this byte of the firmware area changes once the check word was accepted
 };
 
+// Where a fault acts.
+enum class TFaultSite { WorkingFirmware, Bootloader, ResidentLine, FlashController };
+
+// One --fault VALUE as given: Apply reads it into the faults through one of these, which say
+// what is wrong with it in Error.
+class TFaultValue {
+ public:
+  TFaultValue(const std::string& name, const char* form, const char* value)
+      : name_(name), form_(form), value_(value) {}
+  // A fault without a value.
+  bool Flag(bool& field);
+  // A decimal number from min to max.
+  bool Number(long& field, long min, long max);
+  // A data frame's number, 0 for the first (a system file fills at most 960 frames).
+  bool Frame(long& field) { return Number(field, 0, MaxFrame); }
+  // A frame number and a byte in hex, "N:XX".
+  bool FrameAndByte(long& frame, int& byte);
+  // A byte in hex, with or without 0x.
+  bool Byte(int& field);
+  bool HasValue() const { return value_ != nullptr; }
+  const std::string& Error() const { return error_; }
+
+  static constexpr long MaxFrame = 959;
+
+ private:
+  bool Refuse(const std::string& what);
+
+  std::string name_;
+  const char* form_;
+  const char* value_;
+  std::string error_;
+};
+
+// One fault the simulator knows: a new fault is one row of FaultTable().
+struct TFaultRow {
+  const char* Name;
+  const char* Form;  // as written after --fault, e.g. "frame-refuse=N:XX"
+  TFaultSite Site;
+  const char* Help;
+  bool (*Apply)(TFaultValue& value, TFaults& faults);
+};
+
+const std::vector<TFaultRow>& FaultTable();
+
 // Applies one --fault NAME[=VALUE]; false with a message when it is not understood.
 bool ApplyFault(const std::string& spec, TFaults& faults, std::string& error);
-// The list for --help.
-const char* FaultHelp();
+// The list for --help, generated from the table.
+std::string FaultHelp();
+// One entry of a help list: the head, then the text from the column on, wrapped.
+std::string HelpLine(std::string head, const std::string& text, std::size_t column);
 
 // Watches the bytes to and from the resident, tells which reply answers what, and applies the
 // faults that live on the line and in the flash controller.

@@ -57,9 +57,15 @@ bool TFlash::SaveFile(const std::string& path) const {
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes_.data()), FlashSize);
-    if (!out) return false;
+    out.close();
+    if (!out) {
+      std::remove(temp.c_str());
+      return false;
+    }
   }
-  return std::rename(temp.c_str(), path.c_str()) == 0;
+  if (std::rename(temp.c_str(), path.c_str()) == 0) return true;
+  std::remove(temp.c_str());
+  return false;
 }
 
 }  // namespace sim

@@ -27,7 +27,7 @@ void Put(std::vector<std::uint8_t>& bytes, std::size_t offset, const std::string
 std::vector<std::uint8_t> MakeSystemFile(const TFirmwareSpec& spec) {
   std::vector<std::uint8_t> file(spec.Size);
   FillCode(file, 0, file.size(), spec.Seed);
-  for (std::size_t i = 0; i < 32 && i < file.size(); i += 4) {  // an exception vector table
+  for (std::size_t i = 0; i < 32 && i + 4 <= file.size(); i += 4) {  // an exception vector table
     file[i] = 0x06;
     file[i + 1] = 0x00;
     file[i + 2] = 0x00;

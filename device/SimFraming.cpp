@@ -49,8 +49,13 @@ void TZorpCollector::Push(std::uint8_t byte) {
       break;
     case State::BodyDle:
       if (byte == DLE) {
-        packet_.push_back(DLE);
-        state_ = State::Body;
+        // A doubled DLE is one payload byte: it counts against the limit like any other.
+        if (packet_.size() < kMaxPacket) {
+          packet_.push_back(DLE);
+          state_ = State::Body;
+        } else {
+          Reset();
+        }
       } else if (byte == ETX) {
         Bytes done;
         done.swap(packet_);

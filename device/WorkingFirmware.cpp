@@ -67,7 +67,7 @@ void TWorkingFirmware::NmeaSentence(const std::string& sentence) {
   std::string body;
   if (!CheckedSentence(sentence, body)) return;
   if (body == "$GPGPQ,PORZE") {
-    if (!faults_.SilentFirmware)
+    if (!faults_.SilentFirmware && !faults_.NoAnswer)
       SendNmea("$PORZE," + identity_.DeviceId + "," + identity_.Version + "," +
                identity_.ModuleNumber);
   } else if (body == "$PORST,F" || body == "$PORST,W") {
@@ -87,7 +87,7 @@ void TWorkingFirmware::ZorpPacket(const Bytes& packet) {
     Restart();
     return;
   }
-  if (faults_.SilentFirmware) return;
+  if (faults_.SilentFirmware || faults_.NoAnswer) return;
   if (id == 0x26) {
     SendZorp({0x54, 0x01, 0x03, 0x07});  // status: firmware version 3.07
   } else if (id == 0x57) {

@@ -118,12 +118,20 @@ void TNavReceiver::HandleDeviceIdentity(const std::uint8_t* payload) {
 }
 
 void TNavReceiver::HandleRawBlock(const std::uint8_t* payload) {
-  port_.DisarmTimeout();
+  // A raw block keeps a confirmed session's time-out running, but it answers no poll: while a
+  // poll waits, only the answer stops its time-out, so a receiver that streams and never
+  // answers still gets its verdict after two cycles.
+  bool pollPending;
+  {
+    std::lock_guard<std::mutex> lock(stateLock_);
+    pollPending = pollPending_;
+  }
+  if (!pollPending) port_.DisarmTimeout();
   {
     std::lock_guard<std::mutex> lock(rawBlockLock_);
     std::memcpy(rawBlock_, payload, sizeof rawBlock_);
   }
-  if (!restartSent_) port_.ArmTimeout();
+  if (!restartSent_ && !pollPending) port_.ArmTimeout();
   OnRawBlock(this);
 }
 

@@ -2,7 +2,8 @@
 # Every test: builds and runs the suites in the dev preset, then the Windows build (mingw preset)
 # with its suites and the command line's end-to-end runs under Wine, then the unit and
 # end-to-end suites under AddressSanitizer with UndefinedBehaviorSanitizer, and under
-# ThreadSanitizer.
+# ThreadSanitizer; the native presets each end with a short soak; then every fuzz target
+# briefly (scripts/fuzz.sh, about 20 s a target).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,11 +13,21 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi \
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat
 
+# The soak's seeds in each native preset: random programming jobs, each judged (tests/soak.cpp).
+declare -A soak_seeds=([dev]=40 [asan]=10 [tsan]=10)
 for preset in dev mingw asan tsan; do
   echo "==== $preset"
   start=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  if [ -n "${soak_seeds[$preset]:-}" ]; then
+    "build/$preset/tests/zv8810-soak" --seeds "${soak_seeds[$preset]}"
+  fi
   echo "==== $preset took $((SECONDS - start)) s"
 done
+
+echo "==== fuzz"
+start=$SECONDS
+scripts/fuzz.sh 20
+echo "==== fuzz took $((SECONDS - start)) s"

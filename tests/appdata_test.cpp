@@ -125,6 +125,23 @@ TEST_F(DataModule, LoadingTable) {
   EXPECT_EQ(ReadFile(Ini()), "ResetType=1\r\nLang=0\r\n");
 }
 
+TEST_F(DataModule, WhatIsReadSurvivesASaveWithDuplicateKeys) {
+  // The first line of a key is the one read; an emptied value must not bring back a later one.
+  WriteFile(Ini(),
+            "ComPort=\r\nComPort=COM3\r\nSystemFile=/a.bin\r\nsystemfile=/b.bin\r\nResetType=0\r\n"
+            "Lang=0\r\n");
+  dm = TDM(folder, "ZV8810_FWU.ini");
+  dm.LoadSettings();
+  ASSERT_EQ(Sets.ComPort, "");
+  ASSERT_EQ(Sets.SystemFile, "/a.bin");
+  Sets.SystemFile = "";
+  EXPECT_TRUE(dm.SaveSettings());
+  dm.LoadSettings();
+  EXPECT_EQ(Sets.ComPort, "");
+  EXPECT_EQ(Sets.SystemFile, "");
+  EXPECT_EQ(ReadFile(Ini()), "ResetType=0\r\nLang=0\r\n");
+}
+
 TEST_F(DataModule, UnwritableSettingsAtStartUpAreReportedAndStartUpGoesOn) {
   fs::create_directories(Ini());  // a directory where the file should be
   dm = TDM(folder, "ZV8810_FWU.ini");
@@ -272,10 +289,6 @@ TEST_F(DataModule, SystemFileImageAndSums) {
   EXPECT_EQ(SystemSize, 3u);
   EXPECT_EQ(SystemSum, 49u);
   EXPECT_EQ(SystemImageSum, 101u);
-  WriteFile(folder + "empty.bin", "");
-  ASSERT_TRUE(dm.LoadSystemFile(folder + "empty.bin"));
-  EXPECT_EQ(SystemImage, std::vector<std::uint8_t>(8, 0));
-  EXPECT_EQ(SystemImageSum, 0u);
   std::string big(300000, '\xFF');
   WriteFile(folder + "big.bin", big);
   ASSERT_TRUE(dm.LoadSystemFile(folder + "big.bin"));
@@ -294,20 +307,37 @@ TEST_F(DataModule, SystemFileMessagesKeepTheEarlierLoad) {
   chmod((folder + "locked.bin").c_str(), 0);
   bool root = geteuid() == 0;
 #endif
-  EXPECT_FALSE(dm.LoadSystemFile(folder + "missing.bin"));
-  EXPECT_FALSE(dm.LoadSystemFile(folder + "dir.bin"));
-  IsRussian = true;
-  EXPECT_FALSE(dm.LoadSystemFile(folder + "missing.bin"));
+  WriteFile(folder + "empty.bin", "");
+  struct {
+    std::string file;
+    bool russian;
+    TSystemFileLoad why;
+    std::string text;
+  } const cases[] = {
+      {"missing.bin", false, TSystemFileLoad::NotFound,
+       "File \"" + folder + "missing.bin\" not found!"},
+      {"dir.bin", false, TSystemFileLoad::Folder,
+       "\"" + folder + "dir.bin\" is a folder, not a system file!"},
+      {"missing.bin", true, TSystemFileLoad::NotFound,
+       "Файл \"" + folder + "missing.bin\" не найден!"},
+      {"dir.bin", true, TSystemFileLoad::Folder,
+       "\"" + folder + "dir.bin\" - это папка, а не файл системы!"},
+      {"empty.bin", false, TSystemFileLoad::Empty, "The system file is empty"},
+      {"empty.bin", true, TSystemFileLoad::Empty, "Файл системы пуст"},
+  };
+  std::vector<std::string> expected;
+  for (const auto& c : cases) {
+    IsRussian = c.russian;
+    EXPECT_FALSE(dm.LoadSystemFile(folder + c.file)) << c.file;
+    EXPECT_EQ(dm.LastSystemFileLoad(), c.why) << c.file;
+    expected.push_back(c.text);
+  }
   IsRussian = false;
   if (!root) {
     EXPECT_FALSE(dm.LoadSystemFile(folder + "locked.bin"));
+    EXPECT_EQ(dm.LastSystemFileLoad(), TSystemFileLoad::Unreadable);
+    expected.push_back("Can`t open \"" + folder + "locked.bin\" !");
   }
-  std::vector<std::string> expected = {
-      "File \"" + folder + "missing.bin\" not found!",
-      "File \"" + folder + "dir.bin\" not found!",
-      "Файл \"" + folder + "missing.bin\" не найден!",
-  };
-  if (!root) expected.push_back("Can`t open \"" + folder + "locked.bin\" !");
   EXPECT_EQ(sink.texts, expected);
   EXPECT_EQ(SystemSize, 1u);
   EXPECT_EQ(SystemSum, 5u);

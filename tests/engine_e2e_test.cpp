@@ -372,13 +372,59 @@ TEST(EngineE2E, InputsThatStopTheJobBeforeItStarts) {
                              "\" not found!\nError at system file reading!\n"),
             std::string::npos)
       << missing.Err;
+  // A folder and an empty file are refused before the port is opened (COM79 has no device yet).
+  std::filesystem::create_directories(files.Path("folder.bin"));
+  const std::string empty = files.Path("empty.bin");
+  WriteBinary(empty, {});
+  struct {
+    std::vector<std::string> args;
+    int exit;
+    std::string err;
+  } const refused[] = {
+      {{"--file", files.Path("folder.bin")},
+       66,
+       "\"" + files.Path("folder.bin") +
+           "\" is a folder, not a system file!\nError at system file reading!\n"},
+      {{"--file", empty}, 65, "The system file is empty\nError at system file reading!\n"},
+      {{"--file", empty, "--lang", "ru"}, 65, "Файл системы пуст\nОшибка чтения файла системы !\n"},
+  };
+  for (const auto& c : refused) {
+    std::vector<std::string> args = {"program", "--port", "COM79"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TRunResult r = RunCli(args);
+    EXPECT_EQ(r.Exit, c.exit) << r.Err;
+    EXPECT_EQ(r.Err, c.err);
+    EXPECT_EQ(r.Out.find("Execution is started"), std::string::npos) << r.Out;
+  }
   const std::string file = files.SystemFile("fw.bin", 2000, "3", "08");
   TRunResult port = RunCli({"program", "--port", "COM79", "--file", file});
   EXPECT_EQ(port.Exit, 7);
   EXPECT_NE(port.Err.find("Could not open COM79!\n"), std::string::npos) << port.Err;
+  // A device path that is no serial port: the reason line names the path.
+  TRunResult notSerial = RunCli({"versions", "--port", file});
+  EXPECT_EQ(notSerial.Exit, 7);
+  EXPECT_NE(notSerial.Err.find("\n" + file + ": "), std::string::npos) << notSerial.Err;
   TSimProcess sim(79, {"--fault", "silent"});
   TRunResult silent = RunCli({"versions", "--port", "COM79"});
   EXPECT_EQ(silent.Exit, 6);
   EXPECT_NE(silent.Out.find("  NMEA connecting - not answer\n"), std::string::npos) << silent.Out;
   EXPECT_NE(silent.Err.find("Receiver not answer!\n"), std::string::npos) << silent.Err;
+}
+
+TEST(EngineE2E, AFileLongerThanTheAreaIsRefusedByTheResidentAndTheLimitNamed) {
+  TFiles files;
+  const std::string file = files.SystemFile("long.bin", 983033, "3", "08");
+  const std::string flash = files.Path("flash.img");
+  TSimProcess sim(62, {"--flash", flash, "--stream", "0"});
+  TRunResult r = RunCli({"program", "--port", "COM62", "--file", file});
+  EXPECT_EQ(r.Exit, 4) << r.Err;
+  EXPECT_NE(r.Out.find("  Erasing flash - Error (ECh)\n"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Err.find("Error at flash erasing\nThe file \"" + file +
+                       "\" is longer than the receiver's firmware area: at most 983,032 bytes.\n"),
+            std::string::npos)
+      << r.Err;
+  sim.Stop();
+  const Bytes kept = ReadBinary(flash);
+  ASSERT_EQ(kept.size(), sim::FlashSize);
+  EXPECT_EQ(kept[sim::FirmwareBase - sim::FlashBase + 8], 0x06) << "the factory firmware stays";
 }

@@ -332,3 +332,29 @@ TEST_F(Session, ZorpRawBlockAfterRestartLeavesTheTimerDisarmed) {
   EXPECT_FALSE(session->Port().TimeoutArmed());
   EXPECT_TRUE(peer.ReadFor(400).empty());
 }
+
+TEST_F(Session, ZorpStreamThatNeverAnswersThePollsGetsTheVerdict) {
+  ConnectZorp(300);
+  const auto start = steady_clock::now();
+  std::atomic<bool> streaming{true};
+  // Raw blocks, status and coordinates far more often than the time-out, never an answer.
+  std::thread receiver([&] {
+    std::uint8_t tick = 0;
+    while (streaming) {
+      Answer(Packet(0x87, 480, tick));
+      Bytes status = Packet(0x88, 69);
+      status[69] = ++tick > 2 ? 0x11 : 0x01;
+      Answer(status);
+      std::this_thread::sleep_for(milliseconds(60));
+    }
+  });
+  const bool verdict = WaitUntil([&] { return notes.noAnswer == 1; }, 5000);
+  const double seconds = duration<double>(steady_clock::now() - start).count();
+  streaming = false;
+  receiver.join();
+  ASSERT_TRUE(verdict) << "the stream kept the session waiting";
+  EXPECT_EQ(notes.connected, 0);
+  EXPECT_GE(seconds, 0.5) << "two cycles of 300 ms";
+  EXPECT_LT(seconds, 3.0);
+  EXPECT_TRUE(LogHas("\\*Device not answer on COM3: " + kTime));
+}

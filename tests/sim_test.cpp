@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "platform/ComRegistry.h"
 #include "platform/SerialDevice.h"
 #include "tests/TestSupport.h"
@@ -89,4 +93,122 @@ TEST(Simulator, StreamsItsOwnOutput) {
   std::string got = line.ReadFor(450);
   EXPECT_NE(got.find("$GPGGA,"), std::string::npos) << got;
   EXPECT_NE(got.find("$GPRMC,"), std::string::npos) << got;
+}
+
+namespace {
+
+std::string MkfwPath() {
+  return ZV_MKFW_PATH;
+}
+
+std::string WriteFile(const std::string& name, std::size_t size, char fill) {
+  const std::string path = TempDir() + "/" + name;
+  std::ofstream(path, std::ios::binary) << std::string(size, fill);
+  return path;
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// Everything the command line names is checked before the receiver comes up: the simulator ends
+// at once with 64 and the reason, and touches no file.
+TEST(SimulatorOptions, BadOptionsEndWith64AndTheReason) {
+  const std::string folder = TempDir();
+  const std::string odd = WriteFile("odd-size.img", 1000, 'x');
+  const std::string regular = WriteFile("not-a-link", 10, 'y');
+  struct {
+    std::vector<std::string> args;
+    const char* reason;
+  } cases[] = {
+      {{"--fault", "flip=99999999999999999999"}, "fault flip takes a number"},
+      {{"--fault", "frame-refuse=3"}, "fault frame-refuse takes"},
+      {{"--fault"}, "--fault takes a value"},
+      {{"--baud", "1"}, "--baud takes a bit rate"},
+      {{"--baud", "99999999999"}, "--baud takes a bit rate"},
+      {{"--baud", "-9600"}, "--baud takes a bit rate"},
+      {{"--stream", "1s"}, "--stream takes milliseconds"},
+      {{"--protocol", "sirf"}, "--protocol takes nmea or zorp"},
+      {{"--state", "resident"}, "--state takes firmware or bootloader"},
+      {{"--com", "LPT1"}, "--com takes a name"},
+      {{"--speed", "9600"}, "unknown option --speed"},
+      {{"--firmware", folder}, "is a folder"},
+      {{"--firmware", folder + "/missing.bin"}, "No such file"},
+      {{"--flash", folder}, "is a folder"},
+      {{"--flash", folder + "/no/such/folder/flash.img"}, "cannot write in"},
+      {{"--flash", odd}, "holds 1000 bytes, not a flash image"},
+      {{"--link", regular}, "is not a symbolic link"},
+  };
+  for (const auto& c : cases) {
+    TRunResult r = RunProgram(SimPath(), c.args, 10000);
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    EXPECT_EQ(r.Exit, 64) << shown << r.Err;
+    EXPECT_NE(r.Err.find(c.reason), std::string::npos) << shown << r.Err;
+    EXPECT_EQ(r.Out.find("ready"), std::string::npos) << shown;
+  }
+  EXPECT_EQ(ReadWhole(odd), std::string(1000, 'x')) << "a file that is no flash image is kept";
+  EXPECT_EQ(ReadWhole(regular), std::string(10, 'y')) << "--link never removes a file";
+  EXPECT_FALSE(std::filesystem::exists(odd + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(folder + ".tmp"));
+}
+
+TEST(SimulatorOptions, AnEmptyFlashFileIsANewOneAndIsWrittenAtExit) {
+  const std::string flash = WriteFile("empty-flash.img", 0, 0);
+  {
+    TSimProcess sim(55, {"--flash", flash, "--stream", "0"});
+    ASSERT_TRUE(sim.Running());
+    sim.Stop();
+  }
+  const std::string image = ReadWhole(flash);
+  ASSERT_EQ(image.size(), 0x100000u);
+  EXPECT_EQ(image.substr(0x480, 7), "Kuvreth") << "the factory flash";
+}
+
+TEST(SampleFileMaker, RefusesBadOptionsAndWritesNothing) {
+  const std::string out = TempDir() + "/mkfw-refused.bin";
+  struct {
+    std::vector<std::string> args;
+    int exit;
+    const char* reason;
+  } cases[] = {
+      {{out, "--size", "-1"}, 64, "--size takes a number of bytes"},
+      {{out, "--size", "abc"}, 64, "--size takes a number of bytes"},
+      {{out, "--size", "4294967296"}, 64, "--size takes a number of bytes"},
+      {{out, "--size", "20000000"}, 64, "from 0 to 16777216"},
+      {{out, "--size"}, 64, "--size takes a value"},
+      {{out, "--seed", "1e3"}, 64, "--seed takes a number"},
+      {{out, "--version", ".5"}, 64, "--version takes M.m"},
+      {{out, "--version", "1234.5"}, 64, "--version takes M.m"},
+      {{out, "--comment", std::string(31, 'c')}, 64, "--comment holds at most 30"},
+      {{out, "--date", "December 10th 2026"}, 64, "--date holds at most 12"},
+      {{out, "--size", "100", "--block-offset", "10"}, 64, "does not fit a file of 100 bytes"},
+      {{out, "other.bin"}, 64, "one output file only"},
+      {{"--size", "10"}, 64, "name the file to write"},
+      {{out, "--colour", "red"}, 64, "unknown option --colour"},
+      {{TempDir()}, 73, "is a folder"},
+  };
+  for (const auto& c : cases) {
+    TRunResult r = RunProgram(MkfwPath(), c.args, 10000);
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    EXPECT_EQ(r.Exit, c.exit) << shown << r.Err;
+    EXPECT_NE(r.Err.find(c.reason), std::string::npos) << shown << r.Err;
+    EXPECT_FALSE(std::filesystem::exists(out)) << shown;
+  }
+}
+
+TEST(SampleFileMaker, WritesFilesOfAnySizeItAccepts) {
+  for (std::uint32_t size : {0u, 1u, 2u, 3u, 31u, 92u, 93u + 0x200u, 204800u}) {
+    const std::string out = TempDir() + "/mkfw-" + std::to_string(size) + ".bin";
+    TRunResult r = RunProgram(MkfwPath(), {out, "--size", std::to_string(size)}, 10000);
+    EXPECT_EQ(r.Exit, 0) << size << r.Err;
+    const std::string file = ReadWhole(out);
+    EXPECT_EQ(file.size(), size);
+    const bool block = file.find("=== Device ID") != std::string::npos;
+    EXPECT_EQ(block, size >= 0x200 + 93) << size;
+  }
 }

@@ -70,6 +70,8 @@ using TWireTrace =
 void SetWireTrace(TWireTrace trace);
 
 class TPortIO {
+  friend struct TPortIOSeam;  // the fuzz target feeds received chunks
+
  public:
   TPortIO();
   ~TPortIO();
