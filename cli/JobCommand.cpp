@@ -1,7 +1,6 @@
 // versions and program: the window's "Versions Info" and "Programming" from a terminal, on the
 // same run control; the main thread plays the UI thread. Several --port options run one job per
 // port at once, all driven from the one call queue, so jobs never wait for each other.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "cli/PortArgument.h"
 #include "cli/PortJob.h"
 #include "cli/Report.h"
+#include "platform/Terminal.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
   TCallQueue queue;
   TDM dm;
   TJobMessages messages;
-  TLineOutput output(stdout, several && isatty(STDOUT_FILENO) != 0);
+  TLineOutput output(stdout, several && plat::IsTerminal(stdout));
   std::vector<std::unique_ptr<TLogPrinter>> printers;
   std::vector<std::shared_ptr<TPortJob>> jobs;
   const std::time_t started = std::time(nullptr);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -181,14 +182,18 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
   }
   bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   ok = std::fflush(file) == 0 && ok;
-  ok = ::fsync(::fileno(file)) == 0 && ok;
+#ifndef _WIN32
+  ok = ::fsync(::fileno(file)) == 0 && ok;  // on disk before it takes the final name
+#endif
   if (!ok) reason = std::strerror(errno);
   if (std::fclose(file) != 0 && ok) {
     reason = std::strerror(errno);
     ok = false;
   }
-  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    reason = std::strerror(errno);
+  std::error_code renamed;
+  if (ok) std::filesystem::rename(temporary, path, renamed);  // replaces on every system
+  if (renamed) {
+    reason = renamed.message();
     ok = false;
   }
   if (!ok) std::remove(temporary.c_str());

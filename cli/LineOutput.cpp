@@ -1,14 +1,20 @@
 #include "cli/LineOutput.h"
 
+#ifndef _WIN32
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 // Lines longer than the terminal would wrap and spoil the count of lines to erase.
 std::size_t Columns(std::FILE* out) {
+#ifndef _WIN32
   winsize size{};
   if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col - 1;
+#else
+  (void)out;
+#endif
   return 79;
 }
 

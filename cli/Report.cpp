@@ -1,5 +1,7 @@
 #include "cli/Report.h"
 
+#include "platform/TimeStamp.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,8 +55,7 @@ bool FolderWritable(const std::string& folder, std::string& reason) {
 }  // namespace
 
 std::string IsoTime(std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
+  const std::tm local = plat::LocalTime(when);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
   std::string iso = text;  // the offset as +hhmm: ISO 8601 writes +hh:mm

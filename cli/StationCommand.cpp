@@ -1,9 +1,6 @@
 // station: the factory mode. It watches the port list and programs each receiver whose port
 // appears after it started, in parallel, once: a port that stays connected is programmed again
 // only after it went away and came back.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -48,15 +45,16 @@ std::string StableName(const plat::TPortEntry& entry) {
 
 // Appends one line to the JSON-lines report in a single write, so lines never mix.
 bool AppendLine(const std::string& path, const std::string& line, std::string& reason) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) {
     reason = std::strerror(errno);
     return false;
   }
   const std::string text = line + "\n";
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  std::setvbuf(file, nullptr, _IOFBF, text.size() + 1);  // the whole line in one write
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = std::fclose(file) == 0 && ok;
   if (!ok) reason = std::strerror(errno);
-  ::close(fd);
   return ok;
 }
 

@@ -266,6 +266,7 @@ bool TFaultInjector::FromResident(std::uint8_t& byte) {
     }
     case TPhase::CheckReply:
       phase_ = TPhase::Commands;
+      checkAccepted_ = byte == 0xBA;
       return !faults_.CheckSilent;
     default:
       return true;
@@ -279,6 +280,13 @@ bool TFaultInjector::FlashFails(bool erase, std::uint32_t address) {
   if (address < from || address >= from + 1024) return false;
   programFailed_ = true;
   return true;
+}
+
+void TFaultInjector::AfterReply(std::uint8_t* flash) {
+  if (!checkAccepted_) return;
+  checkAccepted_ = false;
+  if (faults_.LoseByte < 0 || faults_.LoseByte >= static_cast<long>(FirmwareSize)) return;
+  flash[FirmwareBase - FlashBase + static_cast<std::uint32_t>(faults_.LoseByte)] ^= 0xFF;
 }
 
 }  // namespace sim

@@ -1,6 +1,8 @@
 // Reading flash back through the resident's 128-byte reads: the backup of the firmware before
 // it is erased, and the comparison of the written image after its check word was accepted.
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +10,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "appdata/DMU.h"
 #include "appdata/Language.h"
+#include "platform/TimeStamp.h"
 #include "programmer/SystemWriteThrU.h"
 #include "programmer/VersionFields.h"
 
@@ -41,8 +45,7 @@ std::string FileVersion(const std::vector<std::uint8_t>& file) {
 // "yyyymmdd-hhmmss" in local time.
 std::string FileStamp() {
   std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = plat::LocalTime(now);
   char text[32];
   std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
   return text;
@@ -69,11 +72,15 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
   }
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   ok = std::fflush(file) == 0 && ok;
-  ok = fsync(fileno(file)) == 0 && ok;
+#ifndef _WIN32
+  ok = fsync(fileno(file)) == 0 && ok;  // on disk before it takes the final name
+#endif
   if (!ok) reason = std::strerror(errno);
   ok = std::fclose(file) == 0 && ok;
-  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    reason = std::strerror(errno);
+  std::error_code renamed;
+  if (ok) std::filesystem::rename(temporary, path, renamed);  // replaces on every system
+  if (renamed) {
+    reason = renamed.message();
     ok = false;
   }
   if (!ok) std::remove(temporary.c_str());
