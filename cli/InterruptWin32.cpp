@@ -1,13 +1,11 @@
 // Ctrl+C, Ctrl+Break and the console window's close on Windows: the system runs the handler on
-// a thread of its own, which turns the first one into a stop request; a second one ends the
-// program at once with the interrupted status.
+// a thread of its own, which turns the first one into a stop request; a second one is left to
+// the system's own handler, which ends the program at once.
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <mutex>
 
-#include "cli/ExitCodes.h"
 #include "cli/Interrupt.h"
 
 namespace {
@@ -25,7 +23,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     default:
       return FALSE;
   }
-  if (interrupted.exchange(true)) std::_Exit(ExitInterrupted);
+  if (interrupted.exchange(true)) return FALSE;  // not ours: the default handler ends the program
   std::function<void()> onStop;
   {
     std::lock_guard<std::mutex> guard(handlerLock);
