@@ -240,15 +240,54 @@ void ParallelRun(const std::string& build, const std::string& file, double singl
   std::printf("ratio to one receiver         %9.3f   (target <= 1.10)\n", wallMs / singleMs);
   std::printf("updater CPU share             %8.1f %%\n", 100 * cpuMs / wallMs);
 }
+// Ctrl+C in the middle of a job: how long zv8810-fwu takes from the signal to its end, at the
+// stages where a stop has the most to wait for (frames being written; the resident's restart
+// after a second of silence is part of it; the erase's 30 s reply wait).
+void StopRun(const std::string& build, const std::string& work, const std::string& file) {
+  struct {
+    const char* stage;
+    std::vector<std::string> sim;
+    int afterMs;
+  } const stops[] = {
+      {"writing frames", {"--timing"}, 8000},
+      {"waiting for the erase reply", {"--fault", "erase-silent"}, 3500},
+  };
+  std::printf("\nCtrl+C to the end of zv8810-fwu (target about 1 s)\n");
+  for (const auto& stop : stops) {
+    TSim sim(build, work, stop.sim);
+    if (!sim.Ready()) {
+      std::printf("%-30s zv8810-sim did not start\n", stop.stage);
+      continue;
+    }
+    int devNull = open("/dev/null", O_WRONLY);
+    pid_t cli = Spawn({build + "/cli/zv8810-fwu", "program", "--port", "COM7", "--file", file},
+                      devNull, devNull);
+    close(devNull);
+    std::this_thread::sleep_for(std::chrono::milliseconds(stop.afterMs));
+    kill(cli, SIGINT);
+    const auto signalled = std::chrono::steady_clock::now();
+    int status = 0;
+    waitpid(cli, &status, 0);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - signalled)
+            .count();
+    std::printf("%-30s %6.0f ms   (exit %d)\n", stop.stage, ms,
+                WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string build = ZV_BUILD_DIR;
   bool latencyTable = true;
+  bool stopsOnly = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--no-latency")
       latencyTable = false;
+    else if (arg == "--stops")
+      stopsOnly = true;  // only the time from Ctrl+C to the end
     else
       build = arg;
   }
@@ -260,6 +299,11 @@ int main(int argc, char** argv) {
     return 1;
 
   std::printf("load average before: %s", ReadFile("/proc/loadavg").c_str());
+  if (stopsOnly) {
+    StopRun(build, work, file);
+    std::filesystem::remove_all(work);
+    return 0;
+  }
   auto main = RunProgramming(build, work, file, 0);
   if (!main) return 1;
   const TJobFigures& f = *main;
@@ -329,6 +373,7 @@ int main(int argc, char** argv) {
                                               std::chrono::milliseconds(6000), SIGTERM));
     }
   }
+  StopRun(build, work, file);
   ParallelRun(build, file, main->WallMs);
   std::printf("load average after:  %s", ReadFile("/proc/loadavg").c_str());
   std::filesystem::remove_all(work);
