@@ -14,7 +14,7 @@ scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi \
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat
 
 # The soak's seeds in each native preset: random programming jobs, each judged (tests/soak.cpp).
-declare -A soak_seeds=([dev]=40 [asan]=10 [tsan]=10)
+declare -A soak_seeds=([dev]=40 [asan]=6 [tsan]=6)
 for preset in dev mingw asan tsan; do
   echo "==== $preset"
   start=$SECONDS
