@@ -3,8 +3,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/Pty.h"
 #include "platform/PosixIo.h"
+#include "platform/Pty.h"
 
 namespace plat {
 

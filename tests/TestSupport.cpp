@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
