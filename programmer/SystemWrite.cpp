@@ -46,6 +46,9 @@ std::int32_t TSystemWriteThr::WriteSystem() {
     }
     if (reply == BootByte::LastFrame) break;  // the resident has every announced byte
     if (reply != BootByte::Accepted) {
+      // A frame refused for its sum or its programming ends the resident's write phase.
+      if (reply == BootByte::FrameSumWrong || reply == BootByte::FrameProgramFailed)
+        takingFrames_ = false;
       StageLine("", RefusalStatus(reply));
       return ResultWrite;
     }
@@ -57,7 +60,11 @@ std::int32_t TSystemWriteThr::WriteSystem() {
   Port().Write(check, sizeof check);
   StageLine("", Tr("проверка КС", "CRC checking"));
   std::uint8_t reply = 0;  // no reply counts as the byte 0
-  if (link_.WaitReply(FrameReplyMs, reply) == TLinkWait::Stopped) return Interrupted(ResultWrite);
+  const TLinkWait checked = link_.WaitReply(FrameReplyMs, reply);
+  if (checked == TLinkWait::Stopped) return Interrupted(ResultWrite);
+  // Whatever it answers to the check word, the resident takes command frames again: the restart
+  // then needs only its usual pause, not the write phase's silence.
+  if (checked == TLinkWait::Arrived) takingFrames_ = false;
   if (reply != BootByte::CheckWordMatches) {
     StageLine("", RefusalStatus(reply));
     return ResultWrite;

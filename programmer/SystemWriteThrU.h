@@ -84,6 +84,8 @@ class TSystemWriteThr : public plat::TThread {
   std::atomic<bool> residentLoaded_{false};
   std::atomic<bool> residentMayRun_{false};
   std::atomic<bool> cutShort_{false};  // a stop ended a command before its end
-  bool takingFrames_ = false;  // the resident accepted the erase and has not answered a check word
+  // The resident accepted the erase and is still in its write phase: it has neither refused a
+  // frame nor answered the check word.
+  bool takingFrames_ = false;
   std::atomic<bool> released_{false};
 };

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "device/FlashContents.h"
@@ -268,6 +269,31 @@ TEST(EngineE2E, WriteFailingOnceSucceedsOnTheRepeatedExecution) {
     sim.Stop();
     EXPECT_TRUE(FlashHolds(flash, file)) << c.name;
   }
+}
+
+// The pause before the restart frame, read off the wire trace: from the last bytes before it to
+// the frame itself. A finished write leaves the resident taking command frames, so the short
+// pause applies, not the write phase's second of silence.
+TEST(EngineE2E, TheRestartFrameFollowsAFinishedWriteAfterItsShortPause) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 20000, "3", "08");
+  TSimProcess sim(80, {});
+  TRunResult r = RunCli({"program", "--trace", "--port", "COM80", "--file", file});
+  ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+  const std::regex traced(R"(^(\d\d):(\d\d):(\d\d)\.(\d{3}) COM80 (<<|>>) (.*)$)");
+  std::istringstream lines(r.Err);
+  std::string line;
+  long previousMs = -1, pauseMs = -1;
+  for (std::smatch m; std::getline(lines, line);) {
+    if (!std::regex_match(line, m, traced)) continue;
+    const long ms =
+        ((std::stol(m[1]) * 60 + std::stol(m[2])) * 60 + std::stol(m[3])) * 1000 + std::stol(m[4]);
+    if (m[5] == ">>" && m[6] == "00 C2 01 00 5A 00 00 00 00") pauseMs = ms - previousMs;
+    previousMs = ms;
+  }
+  ASSERT_GE(pauseMs, 0) << "no restart frame in the trace\n" << r.Err;
+  EXPECT_GE(pauseMs, 199) << "the resident needs its pause before the restart frame";
+  EXPECT_LT(pauseMs, 1000) << "a finished write waited out the write phase's silence";
 }
 
 TEST(EngineE2E, PulledCableEndsTheJobAtOnceAndSaysSo) {
