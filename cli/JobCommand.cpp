@@ -13,6 +13,7 @@
 #include "cli/PortArgument.h"
 #include "cli/PortJob.h"
 #include "cli/Report.h"
+#include "platform/FileWrite.h"
 #include "platform/Terminal.h"
 
 namespace {
@@ -146,7 +147,7 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
     json.Key("devices").BeginArray();
     for (auto& job : jobs) WriteDeviceObject(json, *job);
     json.EndArray().EndObject();
-    if (!WriteFileAtomically(options.Report, json.Text() + "\n", reason)) {
+    if (!plat::WriteFileReplacing(options.Report, json.Text() + "\n", reason)) {
       std::fprintf(stderr, "zv8810-fwu: the report %s could not be written: %s\n",
                    options.Report.c_str(), reason.c_str());
       if (exit == ExitSuccess) exit = ExitCantCreate;

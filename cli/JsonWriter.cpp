@@ -1,12 +1,7 @@
 #include "cli/JsonWriter.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 
 namespace {
 
@@ -171,31 +166,4 @@ TJsonWriter& TJsonWriter::Raw(const std::string& json) {
   BeforeValue();
   text_ += json;
   return *this;
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& reason) {
-  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    reason = std::strerror(errno);
-    return false;
-  }
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  ok = std::fflush(file) == 0 && ok;
-#ifndef _WIN32
-  ok = ::fsync(::fileno(file)) == 0 && ok;  // on disk before it takes the final name
-#endif
-  if (!ok) reason = std::strerror(errno);
-  if (std::fclose(file) != 0 && ok) {
-    reason = std::strerror(errno);
-    ok = false;
-  }
-  std::error_code renamed;
-  if (ok) std::filesystem::rename(temporary, path, renamed);  // replaces on every system
-  if (renamed) {
-    reason = renamed.message();
-    ok = false;
-  }
-  if (!ok) std::remove(temporary.c_str());
-  return ok;
 }

@@ -35,7 +35,3 @@ class TJsonWriter {
 
 // The text as a JSON string literal, quotes included.
 std::string JsonQuoted(const std::string& text);
-
-// Writes the text to path through a temporary file in the same folder and a rename, so a reader
-// sees the old report or the new one, never half of one. False with the reason.
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& reason);

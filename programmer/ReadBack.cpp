@@ -1,19 +1,13 @@
 // Reading flash back through the resident's 128-byte reads: the backup of the firmware before
 // it is erased, and the comparison of the written image after its check word was accepted.
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
-#include <filesystem>
+#include <string_view>
 
 #include "appdata/DMU.h"
 #include "appdata/Language.h"
+#include "platform/FileWrite.h"
 #include "platform/TimeStamp.h"
 #include "programmer/SystemWriteThrU.h"
 #include "programmer/VersionFields.h"
@@ -58,33 +52,6 @@ std::string FileLabel(std::string label) {
   for (char& c : label)
     if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
   return label.empty() ? "port" : label;
-}
-
-// Writes the bytes to path through a temporary file beside it, so that a half-written backup is
-// never left under the final name; false with errno's reason.
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                         std::string& reason) {
-  const std::string temporary = path + ".part";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    reason = std::strerror(errno);
-    return false;
-  }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = std::fflush(file) == 0 && ok;
-#ifndef _WIN32
-  ok = fsync(fileno(file)) == 0 && ok;  // on disk before it takes the final name
-#endif
-  if (!ok) reason = std::strerror(errno);
-  ok = std::fclose(file) == 0 && ok;
-  std::error_code renamed;
-  if (ok) std::filesystem::rename(temporary, path, renamed);  // replaces on every system
-  if (renamed) {
-    reason = renamed.message();
-    ok = false;
-  }
-  if (!ok) std::remove(temporary.c_str());
-  return ok;
 }
 
 std::string Percentage(std::size_t done, std::size_t total) {
@@ -155,7 +122,9 @@ std::int32_t TSystemWriteThr::BackupFirmware() {
   const std::string path =
       dir + FileLabel(job_->BackupLabel) + "-" + FileVersion(file) + "-" + FileStamp() + ".bin";
   std::string reason;
-  if (!WriteFileAtomically(path, file, reason)) {
+  if (!plat::WriteFileReplacing(
+          path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
+          reason)) {
     StageLine("", failed + " (" + path + ": " + reason + ")");
     return ResultErase;
   }

@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "platform/ComRegistry.h"
 #include "platform/Event.h"
+#include "platform/FileWrite.h"
 #include "platform/Thread.h"
 #include "platform/TimeStamp.h"
 #include "platform/TimerQueue.h"
@@ -245,4 +247,40 @@ TEST(VersionInfo, FindsTheBlockInAFileAndReadsWhatItAnnounces) {
       EXPECT_EQ(info.Build, 1);
     }
   }
+}
+
+// Reports and backups: the final name holds the old content or the whole new one, and nothing
+// is left beside it, whichever way the write ends.
+TEST(FileWriteReplacing, ReplacesWholeOrLeavesTheOldFileAndNoTemporary) {
+  namespace fs = std::filesystem;
+  const std::string dir = TempDir() + "/replacing";
+  fs::create_directories(dir);
+  const auto content = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  const auto leftovers = [&] {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir))
+      count += entry.path().filename().string().find(".tmp") != std::string::npos;
+    return count;
+  };
+  std::string reason;
+  const std::string report = dir + "/report.json";
+  ASSERT_TRUE(plat::WriteFileReplacing(report, std::string("old\0with a zero", 14), reason));
+  EXPECT_EQ(content(report), std::string("old\0with a zero", 14));
+  ASSERT_TRUE(plat::WriteFileReplacing(report, "new", reason)) << reason;
+  EXPECT_EQ(content(report), "new");
+
+  // A folder under the final name cannot be replaced; a missing folder takes no file at all.
+  fs::create_directories(dir + "/taken");
+  EXPECT_FALSE(plat::WriteFileReplacing(dir + "/taken", "x", reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_TRUE(fs::is_directory(dir + "/taken"));
+  reason.clear();
+  EXPECT_FALSE(plat::WriteFileReplacing(dir + "/missing/report.json", "x", reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(leftovers(), 0);
 }
