@@ -1,10 +1,9 @@
 #include "cli/Report.h"
 
-#include "platform/TimeStamp.h"
-
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -53,15 +52,6 @@ bool FolderWritable(const std::string& folder, std::string& reason) {
 }
 
 }  // namespace
-
-std::string IsoTime(std::time_t when) {
-  const std::tm local = plat::LocalTime(when);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  std::string iso = text;  // the offset as +hhmm: ISO 8601 writes +hh:mm
-  if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
-  return iso;
-}
 
 void WriteFileObject(TJsonWriter& json, const std::string& path) {
   if (path.empty()) {

@@ -5,12 +5,11 @@
 #include <ctime>
 #include <string>
 
+#include "cli/IsoTime.h"
 #include "cli/JsonWriter.h"
 #include "cli/Options.h"
 #include "cli/PortJob.h"
 
-// "2026-12-10T15:31:33+01:00": local time with its offset.
-std::string IsoTime(std::time_t when);
 // The "file" member's value for the system file (null without one).
 void WriteFileObject(TJsonWriter& json, const std::string& path);
 // One receiver's object; finished: with the time its job ended (the station's lines).

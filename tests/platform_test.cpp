@@ -249,6 +249,21 @@ TEST(VersionInfo, FindsTheBlockInAFileAndReadsWhatItAnnounces) {
   }
 }
 
+// The command line carries the version block the build writes: file and product words 2.3.0.1,
+// the product's text as the program has always shown it.
+TEST(VersionInfo, TheProgramsOwnBlock) {
+  plat::TFileInfo info;
+  ASSERT_TRUE(plat::ReadFileInfo(CliPath(), info));
+  ASSERT_TRUE(info.FixedFound);
+  const std::vector<std::uint16_t> words = {2, 3, 0, 1};
+  EXPECT_EQ(std::vector<std::uint16_t>(info.Fixed.FileVersion, info.Fixed.FileVersion + 4), words);
+  EXPECT_EQ(std::vector<std::uint16_t>(info.Fixed.ProductVersion, info.Fixed.ProductVersion + 4),
+            words);
+  EXPECT_EQ(info.Strings.FileVersion, "2.3.0.1");
+  EXPECT_EQ(info.Strings.ProductVersion, "1.0.0.0");
+  EXPECT_EQ(info.Strings.CompanyName, "ORMEK");
+}
+
 // Reports and backups: the final name holds the old content or the whole new one, and nothing
 // is left beside it, whichever way the write ends.
 TEST(FileWriteReplacing, ReplacesWholeOrLeavesTheOldFileAndNoTemporary) {
