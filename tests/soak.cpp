@@ -11,7 +11,7 @@
 //     fault leaves a real receiver able to answer;
 //   - neither program reports a sanitizer finding.
 //
-// usage: zv8810-soak [--seeds N] [--first SEED] [--max-size BYTES] [--verbose] [--with-drop]
+// usage: zv8810-soak [--seeds N] [--first SEED] [--max-size BYTES] [--verbose] [--only FAULT]
 #include <signal.h>
 #include <unistd.h>
 
@@ -89,9 +89,8 @@ std::string FaultValue(const sim::TFaultRow& row, std::uint32_t size, std::mt199
   return "";
 }
 
-// The line dropping is the pulled cable: drawn only with --with-drop, until the engine notices a
-// port that goes away.
-bool WithDrop = false;
+// --only NAME: every seed draws this fault of the table (a hunt for one fault's troubles).
+std::string OnlyFault;
 
 TScenario Draw(std::uint32_t seed, std::uint32_t maxSize) {
   std::mt19937 random(seed * 2654435761u + 7);
@@ -110,8 +109,8 @@ TScenario Draw(std::uint32_t seed, std::uint32_t maxSize) {
   const auto& table = sim::FaultTable();
   std::vector<const sim::TFaultRow*> rows;
   for (const sim::TFaultRow& row : table)
-    if (WithDrop || std::string(row.Name) != "drop") rows.push_back(&row);
-  if (!chance(0.25)) {
+    if (OnlyFault.empty() || OnlyFault == row.Name) rows.push_back(&row);
+  if (!chance(0.25) || !OnlyFault.empty()) {
     s.Row = rows[std::uniform_int_distribution<std::size_t>(0, rows.size() - 1)(random)];
     s.Fault = std::string(s.Row->Name) + FaultValue(*s.Row, s.Size, random);
   }
@@ -348,10 +347,21 @@ int main(int argc, char** argv) {
       maxSize = static_cast<std::uint32_t>(number(AreaLimit));
     else if (arg == "--verbose")
       verbose = true;
+    else if (arg == "--only" && i + 1 < argc)
+      OnlyFault = argv[++i];
     else {
       std::fprintf(stderr,
                    "usage: zv8810-soak [--seeds N] [--first SEED] [--max-size BYTES] [--verbose] "
-                   "[--with-drop]\n");
+                   "[--only FAULT]\n");
+      return 64;
+    }
+  }
+  if (!OnlyFault.empty()) {
+    const auto& table = sim::FaultTable();
+    if (std::none_of(table.begin(), table.end(),
+                     [](const sim::TFaultRow& row) { return OnlyFault == row.Name; })) {
+      std::fprintf(stderr, "zv8810-soak: --only takes a fault of zv8810-sim's table, not %s\n",
+                   OnlyFault.c_str());
       return 64;
     }
   }
