@@ -25,9 +25,14 @@ struct TAnswers {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  TPortIO port;
-  TAnswers answers;
-  port.OnAnswer.Bind<&TAnswers::Answer>(&answers);
+  // One port for every input (making one costs far more than an input): awaiting nothing empties
+  // what it kept for matching, so no input sees another's text.
+  static TPortIO port;
+  static TAnswers answers;
+  static const bool bound = (port.OnAnswer.Bind<&TAnswers::Answer>(&answers), true);
+  (void)bound;
+  port.ExpectAnswer("");
+  answers.count = 0;
   // Mostly the session's own answer; sometimes another short text.
   std::string expected = input.ConsumeBool() ? "$PORZE," : input.ConsumeRandomLengthString(12);
   if (expected.empty()) expected = "$PORZE,";
