@@ -5,11 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
 #ifdef _WIN32
 #include <io.h>
-#include <process.h>
-#else
-#include <unistd.h>
 #endif
 
 #include "platform/FileWrite.h"
@@ -26,19 +24,11 @@ bool FlushToDisk(std::FILE* file) {
 #endif
 }
 
-int ProcessId() {
-#ifdef _WIN32
-  return ::_getpid();
-#else
-  return static_cast<int>(::getpid());
-#endif
-}
-
 }  // namespace
 
 bool WriteFileReplacing(const std::string& path, std::string_view bytes, std::string& reason) {
   // The process id keeps two programs writing the same name apart.
-  const std::string temporary = path + ".tmp" + std::to_string(ProcessId());
+  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) {
     reason = std::strerror(errno);
