@@ -294,12 +294,13 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
     if (!usable) ++tally.Unusable, verdict += " UNUSABLE";
     if (SanitizerReport(r.Err) || SanitizerReport(simErr))
       ++tally.Findings, verdict += " SANITIZER";
-    if (verbose || verdict.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos)
+    const bool faulty = verdict.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos;
+    if (verbose || faulty)
       std::printf("%s -> exit %d in %.1f s%s\n", s.Describe().c_str(), r.Exit, r.Seconds,
                   verdict.c_str());
     // A fault found is shown with what both programs said, so that a run seen once on a loaded
     // machine can be read afterwards (the wire trace only with --verbose: it is long).
-    if (verdict.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos)
+    if (faulty)
       std::printf("%s%s%s%s\n", r.Out.c_str(), r.Err.c_str(), afterLog.c_str(), simErr.c_str());
   } catch (const std::exception& e) {
     ++tally.Broken;
