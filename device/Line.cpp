@@ -115,7 +115,15 @@ void TLine::WriteDue() {
   if (count == 0) return;
   const auto lastDue = outbox_[count - 1].Due;
   ssize_t n = ::write(pty_.MasterFd(), chunk, count);
-  if (n <= 0) return;  // the terminal is full: try again when it has room
+  if (n < 0 && errno == EINTR) return;  // the next turn of the loop writes them
+  if (n <= 0) {
+    // The terminal is full: nobody reads the other end. A UART's transmitter does not wait for
+    // a reader; the bytes go out on the line and are lost, and the device sleeps until its next
+    // output instead of retrying at once.
+    outbox_.erase(outbox_.begin(), outbox_.begin() + static_cast<std::ptrdiff_t>(count));
+    dropped_ += count;
+    return;
+  }
   outbox_.erase(outbox_.begin(), outbox_.begin() + n);
   sent_ += static_cast<std::uint64_t>(n);
   if (outbox_.empty()) {

@@ -69,6 +69,8 @@ class TLine {
   void DropInput();
   std::uint64_t BytesReceived() const { return received_; }
   std::uint64_t BytesSent() const { return sent_; }
+  // Bytes the terminal had no room for (nobody read the other end): lost, as on a real line.
+  std::uint64_t BytesDropped() const { return dropped_; }
   // How late the simulator itself was, summed over every reply: giving the updater a reply's
   // last byte after it was due. With timing this is what the simulator adds beyond the line's
   // own time.
@@ -106,6 +108,7 @@ class TLine {
   Clock::time_point lineFree_{};  // the end of the last byte on the line towards the updater
   std::uint64_t received_ = 0;
   std::uint64_t sent_ = 0;
+  std::uint64_t dropped_ = 0;
   double lateUs_ = 0;
   Clock::time_point lastWritten_{};  // the end of the last reply, while no bytes came since
   std::vector<std::int64_t> turnaroundsUs_;

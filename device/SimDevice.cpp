@@ -15,9 +15,11 @@ TSimDevice::TSimDevice(const TSimOptions& options, TLine& line, TScheduler& sche
       line_(line),
       scheduler_(scheduler),
       flash_(flash),
+      clock_(options.ClockStart),
       firmware_(options.Zorp, options.Faults,
                 TWorkingFirmware::THooks{[this](const Bytes& b) { line_.Send(b, hardware_.Now()); },
-                                         [this] { RestartIntoBootloader(); }}),
+                                         [this] { RestartIntoBootloader(); },
+                                         [this] { return clock_.Now(); }}),
       faults_(options.Faults),
       hardware_(flash, options.Timing,
                 THardware::THooks{[this](std::uint8_t b) {

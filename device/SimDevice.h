@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/ArmCpu.h"
@@ -12,6 +13,7 @@
 #include "device/Hardware.h"
 #include "device/Line.h"
 #include "device/Scheduler.h"
+#include "device/UtcClock.h"
 #include "device/WorkingFirmware.h"
 
 namespace sim {
@@ -21,8 +23,9 @@ struct TSimOptions {
   int Baud = 115200;
   bool Timing = false;
   bool StartInBootloader = false;
-  int StreamPeriodMs = 1000;  // 0: the firmware streams nothing
-  int LatencyMs = 0;          // the adapter's latency timer towards the updater, 0 for none
+  int StreamPeriodMs = 1000;          // 0: the firmware streams nothing
+  int LatencyMs = 0;                  // the adapter's latency timer towards the updater, 0 for none
+  std::optional<UtcTime> ClockStart;  // the NMEA clock's start; the host's UTC time when empty
   TFaults Faults;
 };
 
@@ -65,6 +68,7 @@ class TSimDevice {
   TLine& line_;
   TScheduler& scheduler_;
   TFlash& flash_;
+  TUtcClock clock_;
   TWorkingFirmware firmware_;
   TFaultInjector faults_;
   THardware hardware_;

@@ -122,11 +122,9 @@ void TWorkingFirmware::StreamTick() {
   if (faults_.SilentFirmware || restarting_) return;
   ++tick_;
   if (!zorp_) {
-    char time[16];
-    std::snprintf(time, sizeof time, "%02u%02u%02u.00", (tick_ / 3600) % 24, (tick_ / 60) % 60,
-                  tick_ % 60);
-    SendNmea(std::string("$GPGGA,") + time + ",5545.1234,N,03737.5678,E,1,08,0.9,150.0,M,14.0,M,,");
-    SendNmea(std::string("$GPRMC,") + time + ",A,5545.1234,N,03737.5678,E,0.0,0.0,261109,,,A");
+    const TNmeaClock now = NmeaClockOf(hooks_.Utc ? hooks_.Utc() : TUtcClock().Now());
+    SendNmea("$GPGGA," + now.Time + ",5545.1234,N,03737.5678,E,1,08,0.9,150.0,M,14.0,M,,");
+    SendNmea("$GPRMC," + now.Time + ",A,5545.1234,N,03737.5678,E,0.0,0.0," + now.Date + ",,,A");
     return;
   }
   Bytes raw(481, 0);

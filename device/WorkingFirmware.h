@@ -7,6 +7,7 @@
 
 #include "device/Faults.h"
 #include "device/SimFraming.h"
+#include "device/UtcClock.h"
 
 namespace sim {
 
@@ -23,6 +24,8 @@ class TWorkingFirmware {
   struct THooks {
     std::function<void(const Bytes&)> Send;
     std::function<void()> Restart;
+    // The receiver's UTC time for its NMEA output; the host's when empty.
+    std::function<UtcTime()> Utc;
   };
 
   TWorkingFirmware(bool zorp, const TFaults& faults, THooks hooks);

@@ -106,6 +106,16 @@ const TOption kOptions[] = {
          return "--stream takes milliseconds from 0 to 3600000";
        return {};
      }},
+    {"--clock", "START",
+     "the NMEA clock's UTC start, YYYY-MM-DDThh:mm:ss[.ss], advancing with real time (default: "
+     "the host's UTC time)",
+     [](const char* v, TSettings& s) -> std::string {
+       sim::UtcTime start;
+       if (!sim::ParseUtcStart(v, start))
+         return "--clock takes a UTC date and time such as 2026-03-01T12:00:00 (or .50 after it)";
+       s.Options.ClockStart = start;
+       return {};
+     }},
     {"--latency", "MS",
      "a USB-serial adapter's latency timer: bytes towards the updater are held until MS have "
      "passed or 62 bytes have gathered (default 0)",
@@ -337,11 +347,11 @@ int Run(int argc, char** argv) {
   // What the line and the device spent, for the benchmark.
   std::fprintf(stderr,
                "zv8810-sim: stats in=%llu out=%llu erase_ms=%.1f program_ms=%.1f boot_ms=%.1f "
-               "late_ms=%.1f late_median_us=%.0f turnaround_us=%.0f\n",
+               "late_ms=%.1f late_median_us=%.0f turnaround_us=%.0f dropped=%llu\n",
                static_cast<unsigned long long>(line.BytesReceived()),
                static_cast<unsigned long long>(line.BytesSent()), device.Hardware().EraseMs(),
                device.Hardware().ProgramMs(), device.BootMs(), line.LateMs(), line.MedianLateUs(),
-               line.MedianTurnaroundUs());
+               line.MedianTurnaroundUs(), static_cast<unsigned long long>(line.BytesDropped()));
   if (!flashPath.empty() && !flash.SaveFile(flashPath))
     std::fprintf(stderr, "zv8810-sim: cannot write the flash to %s\n", flashPath.c_str());
   if (comNumber > 0) plat::RemoveAlias(comNumber);

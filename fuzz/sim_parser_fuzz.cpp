@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::TWorkingFirmware firmware(
       input.ConsumeBool(), faults,
       sim::TWorkingFirmware::THooks{[&](const sim::Bytes& b) { sent += b.size(); },
-                                    [&] { ++restarts; }});
+                                    [&] { ++restarts; }, [] { return sim::UtcTime{}; }});
   firmware.Reset();
   std::vector<sim::Bytes> packets;
   sim::TZorpCollector collector([&](const sim::Bytes& p) { packets.push_back(p); });

@@ -43,6 +43,7 @@ class TSimProcess {
   void Signal(int signal);
   const std::string& DevicePath() const { return device_; }
   bool Running() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
   // What it wrote on standard error so far.
   std::string Errors() const;
   // Stops it and returns what it wrote on standard error.

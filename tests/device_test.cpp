@@ -7,6 +7,7 @@
 #include "device/FlashContents.h"
 #include "device/Hardware.h"
 #include "device/SimFraming.h"
+#include "device/UtcClock.h"
 
 using namespace sim;
 
@@ -189,5 +190,42 @@ TEST(ZorpCollector, KeepsBoundedMemoryWhateverArrives) {
     for (std::uint8_t b : FrameZorp({0x26})) collector.Push(b);
     ASSERT_EQ(packets.size(), 1u) << c.name;
     EXPECT_EQ(packets[0], Bytes{0x26}) << c.name;
+  }
+}
+
+// The --clock start and the NMEA fields it becomes: hundredths are kept (truncated, never rounded
+// up into the next second), and only real dates and times are taken.
+TEST(UtcClock, StartsBecomeNmeaTimeAndDate) {
+  struct {
+    const char* text;
+    bool ok;
+    const char* time;
+    const char* date;
+  } cases[] = {
+      {"2024-02-29T23:59:59.99", true, "235959.99", "290224"},
+      {"2000-01-01T00:00:00", true, "000000.00", "010100"},
+      {"2031-12-31T12:34:56.05", true, "123456.05", "311231"},
+      {"2023-02-29T00:00:00", false, "", ""},
+      {"2026-13-01T00:00:00", false, "", ""},
+      {"2026-01-01T24:00:00", false, "", ""},
+      {"2026-01-01T00:60:00", false, "", ""},
+      {"2026-01-01T00:00:00.5", false, "", ""},
+      {"2026-01-01T00:00:00Z", false, "", ""},
+      {"2026-01-01 00:00:00", false, "", ""},
+      {"1969-12-31T23:59:59", false, "", ""},
+      {"", false, "", ""},
+  };
+  for (const auto& c : cases) {
+    UtcTime start{};
+    EXPECT_EQ(ParseUtcStart(c.text, start), c.ok) << c.text;
+    if (!c.ok) continue;
+    const TNmeaClock nmea = NmeaClockOf(start);
+    EXPECT_EQ(nmea.Time, c.time) << c.text;
+    EXPECT_EQ(nmea.Date, c.date) << c.text;
+    // A fixed start runs with real time from there.
+    const TUtcClock clock(start);
+    const auto later = clock.Now();
+    EXPECT_GE(later, start);
+    EXPECT_LT(later - start, std::chrono::seconds(5));
   }
 }

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+#include <thread>
 
 #include "platform/ComRegistry.h"
 #include "platform/SerialDevice.h"
@@ -97,6 +103,120 @@ TEST(Simulator, StreamsItsOwnOutput) {
 
 namespace {
 
+// The fields of an NMEA sentence (between "$" and "*"), split at the commas.
+std::vector<std::string> FieldsOf(const std::string& sentence) {
+  std::vector<std::string> fields;
+  std::string field;
+  for (char c : sentence.substr(1, sentence.find('*') - 1)) {
+    if (c == ',') {
+      fields.push_back(field);
+      field.clear();
+    } else {
+      field.push_back(c);
+    }
+  }
+  fields.push_back(field);
+  return fields;
+}
+
+// Seconds since 1970 of an RMC's "hhmmss.ss" and "ddmmyy" (years 2000 to 2099).
+double UtcSecondsOf(const std::string& time, const std::string& date) {
+  std::tm tm{};
+  tm.tm_hour = std::stoi(time.substr(0, 2));
+  tm.tm_min = std::stoi(time.substr(2, 2));
+  tm.tm_sec = std::stoi(time.substr(4, 2));
+  tm.tm_mday = std::stoi(date.substr(0, 2));
+  tm.tm_mon = std::stoi(date.substr(2, 2)) - 1;
+  tm.tm_year = 100 + std::stoi(date.substr(4, 2));
+  return static_cast<double>(timegm(&tm)) + std::stoi(time.substr(7, 2)) / 100.0;
+}
+
+double SecondsSince1970(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+}  // namespace
+
+// The NMEA time and date are the host's UTC time, or the --clock start, and advance with real
+// time at any output period: two ticks 200 ms apart are 0.2 s apart, not a second. A start just
+// before midnight at the end of February 2031 (not a leap year) turns into the 1st of March.
+TEST(Simulator, NmeaClockFollowsRealTime) {
+  struct {
+    const char* clock;  // nullptr: the host's UTC time
+    const char* time;   // the same start as NMEA fields
+    const char* date;
+  } cases[] = {{"2031-02-28T23:59:59.50", "235959.50", "280231"}, {nullptr, nullptr, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.clock ? c.clock : "host");
+    std::vector<std::string> args = {"--stream", "200"};
+    if (c.clock) args.insert(args.end(), {"--clock", c.clock});
+    const auto before = std::chrono::system_clock::now();
+    TSimProcess sim(56, args);
+    TLineEnd line(sim.DevicePath(), 115200, 0);
+    const std::string got = line.ReadFor(700);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::system_clock::now() - before).count();
+    const double start = c.clock ? UtcSecondsOf(c.time, c.date) : SecondsSince1970(before);
+
+    std::vector<std::vector<std::string>> gga, rmc;
+    for (std::size_t at = got.find('$'); at != std::string::npos; at = got.find('$', at + 1)) {
+      const std::string sentence = got.substr(at, got.find('\r', at) - at);
+      if (sentence.rfind("$GPGGA,", 0) == 0) gga.push_back(FieldsOf(sentence));
+      if (sentence.rfind("$GPRMC,", 0) == 0) rmc.push_back(FieldsOf(sentence));
+    }
+    ASSERT_GE(rmc.size(), 2u) << got;
+    ASSERT_FALSE(gga.empty()) << got;
+    EXPECT_EQ(gga[0][1], rmc[0][1]) << "one tick, one time";
+    double previous = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+      ASSERT_GE(rmc[i].size(), 10u) << got;
+      const std::string& time = rmc[i][1];
+      ASSERT_EQ(time.size(), 9u) << time << ": hhmmss.ss";
+      const double t = UtcSecondsOf(time, rmc[i][9]);
+      EXPECT_GE(t, start + 0.15) << time << " " << rmc[i][9] << ": the first tick is 200 ms in";
+      EXPECT_LE(t, start + elapsed + 0.05) << time << " " << rmc[i][9];
+      if (i > 0) {
+        EXPECT_GE(t - previous, 0.15) << time;
+        EXPECT_LE(t - previous, 0.5) << time << ": the clock runs with real time";
+      }
+      previous = t;
+    }
+  }
+}
+
+// A simulator whose terminal nobody reads (a job ended, the port is closed) sleeps: its output
+// is lost as a real UART's, and it does not spin on a full terminal.
+TEST(Simulator, SleepsWhileNobodyReads) {
+  TSimProcess sim(57, {"--protocol", "zorp", "--stream", "20"});
+  const TRunResult probe = RunCli({"probe", "--port", "COM57", "--protocol", "zorp"});
+  ASSERT_EQ(probe.Exit, 0) << probe.Out << probe.Err;
+  // About 27 KB a second of output fills the terminal within a second or two.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  auto cpuSeconds = [&] {
+    std::ifstream stat("/proc/" + std::to_string(sim.Pid()) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(all.substr(all.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
+    long long user = 0, system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  };
+  const double cpuBefore = cpuSeconds();
+  const auto wallBefore = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const double cpu = cpuSeconds() - cpuBefore;
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+  // Asleep it takes well under 1 % of a core; spinning it took 20 to 40 %.
+  EXPECT_LT(cpu / wall, 0.10) << cpu << " s of CPU in " << wall << " s";
+  const std::string errors = sim.Stop();
+  EXPECT_NE(errors.find("dropped="), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("dropped=0\n"), std::string::npos) << "the unread output was lost";
+}
+
+namespace {
+
 std::string MkfwPath() {
   return ZV_MKFW_PATH;
 }
@@ -133,6 +253,8 @@ TEST(SimulatorOptions, BadOptionsEndWith64AndTheReason) {
       {{"--stream", "1s"}, "--stream takes milliseconds"},
       {{"--protocol", "sirf"}, "--protocol takes nmea or zorp"},
       {{"--state", "resident"}, "--state takes firmware or bootloader"},
+      {{"--clock", "2031-02-29T00:00:00"}, "--clock takes a UTC date and time"},
+      {{"--clock", "2031-03-01 12:00:00"}, "--clock takes a UTC date and time"},
       {{"--com", "LPT1"}, "--com takes a name"},
       {{"--speed", "9600"}, "unknown option --speed"},
       {{"--firmware", folder}, "is a folder"},
