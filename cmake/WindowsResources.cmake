@@ -1,7 +1,8 @@
 # The resource script of the Windows programs: the embedded files under their type and name, and
-# the version resource. A type that is a keyword of resource scripts (BITMAP: the script would
-# take the file for a Windows bitmap, and a PNG is none) is written as ZV_<type>;
-# platform/ResourcesWin32.cpp looks there when the plain type is not found.
+# the version resource. A BITMAP whose file is a Windows bitmap (.bmp) is a real bitmap resource
+# (the window's logos, drawn with LoadImage). Any other type that is a keyword of resource
+# scripts (BITMAP with a PNG file: the script would take it for a Windows bitmap) is written as
+# ZV_<type>; platform/ResourcesWin32.cpp looks there when the plain type is not found.
 #
 #   zv_windows_resource_script(OUTPUT file.rc RESOURCES TYPE NAME FILE [TYPE NAME FILE]...)
 #
@@ -20,7 +21,9 @@ function(zv_windows_resource_script)
     list(GET ARG_RESOURCES ${index} type)
     list(GET ARG_RESOURCES ${i1} name)
     list(GET ARG_RESOURCES ${i2} file)
-    if(type MATCHES "^(ACCELERATORS|BITMAP|CURSOR|DIALOG|DIALOGEX|FONT|HTML|ICON|MENU|MENUEX|MESSAGETABLE|RCDATA|STRINGTABLE|VERSIONINFO)$")
+    if(type STREQUAL "BITMAP" AND file MATCHES "\\.[bB][mM][pP]$")
+      # a real bitmap resource
+    elseif(type MATCHES "^(ACCELERATORS|BITMAP|CURSOR|DIALOG|DIALOGEX|FONT|HTML|ICON|MENU|MENUEX|MESSAGETABLE|RCDATA|STRINGTABLE|VERSIONINFO)$")
       set(type "ZV_${type}")
     endif()
     string(APPEND body "${name} ${type} \"${file}\"\n")

@@ -30,6 +30,9 @@ const TResourceEntry* FindResource(const std::string& type, const std::string& n
   auto it = found.find(key);
   if (it != found.end()) return &it->second.entry;
   HRSRC resource = FindResourceA(nullptr, name.c_str(), type.c_str());
+  // A real bitmap resource (the logos): its data is the bitmap without its file header.
+  if (resource == nullptr && type == "BITMAP")
+    resource = FindResourceA(nullptr, name.c_str(), MAKEINTRESOURCEA(2));  // RT_BITMAP
   // A type that is a keyword of resource scripts (BITMAP) is compiled in as ZV_<type>.
   if (resource == nullptr) resource = FindResourceA(nullptr, name.c_str(), ("ZV_" + type).c_str());
   if (resource == nullptr) return nullptr;

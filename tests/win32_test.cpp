@@ -3,10 +3,14 @@
 // and the port engine on two COM ports wired to each other (scripts/wine-com-pair.sh names them
 // in ZV_COM_PAIR).
 #include <gtest/gtest.h>
+#include <windows.h>
+// <windows.h> names FindResource as a macro; the platform function of that name is meant here.
+#undef FindResource
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -47,13 +51,30 @@ TEST(Win32Resources, ResidentIsTheCommittedImageAndPicturesAreFound) {
   EXPECT_EQ(ResidentSize, 17504u);
   EXPECT_EQ(ResidentSum, ByteSum(committed.data(), committed.size()));
 
-  for (const char* name : {"LogoEng", "LogoRus", "AboutIcon"}) {
+  // The logos are real bitmap resources, 215 x 90 with 24 bits per pixel, that LoadImage draws.
+  for (const char* name : {"LogoEng", "LogoRus"}) {
     const plat::TResourceEntry* picture = plat::FindResource("BITMAP", name);
     ASSERT_NE(picture, nullptr) << name;
-    ASSERT_GT(picture->Size, 8u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(picture->Data) + 1, 3), "PNG") << name;
+    ASSERT_GE(picture->Size, sizeof(BITMAPINFOHEADER) + 215u * 90u * 3u) << name;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, picture->Data, sizeof header);
+    EXPECT_EQ(header.biWidth, 215) << name;
+    EXPECT_EQ(header.biHeight, 90) << name;
+    EXPECT_EQ(header.biBitCount, 24) << name;
     EXPECT_EQ(plat::FindResource("BITMAP", name), picture) << "looked up once, kept";
+    HBITMAP bitmap = static_cast<HBITMAP>(
+        LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ASSERT_NE(bitmap, nullptr) << name;
+    BITMAP drawn{};
+    GetObjectA(bitmap, sizeof drawn, &drawn);
+    EXPECT_EQ(drawn.bmWidth, 215);
+    EXPECT_EQ(drawn.bmHeight, 90);
+    DeleteObject(bitmap);
   }
+  const plat::TResourceEntry* icon = plat::FindResource("BITMAP", "AboutIcon");
+  ASSERT_NE(icon, nullptr);
+  ASSERT_GT(icon->Size, 8u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(icon->Data) + 1, 3), "PNG");
   EXPECT_EQ(plat::FindResource("BINFILE", "NoSuchThing"), nullptr);
   EXPECT_EQ(plat::FindResource("NOSUCHTYPE", "ResidentBin"), nullptr);
 }
