@@ -27,14 +27,27 @@ has_match() { grep -qE -- "$2" <<<"$1"; }
 if [ -x "$build/cli/zv8810-fwu.exe" ]; then
   zip="$(ls "$out"/*.zip 2>/dev/null | head -1)"
   check "a .zip was made" test -f "$zip"
-  list="$(cmake -E tar tf "$zip" 2>/dev/null | sed 's#^[^/]*/##' | grep -v '/$' | grep -v '^$' | sort)"
-  check "the .zip holds zv8810-fwu.exe and README.md, and nothing else" \
-    test "$list" = "$(printf 'README.md\nzv8810-fwu.exe')"
+  list="$(cmake -E tar tf "$zip" 2>/dev/null | sed 's#^[^/]*/##' | grep -v '/$' | grep -v '^$' | LC_ALL=C sort)"
+  check "the .zip holds ZV8810_FWU.exe, zv8810-fwu.exe and README.md, and nothing else" \
+    test "$list" = "$(printf 'README.md\nZV8810_FWU.exe\nzv8810-fwu.exe')"
   mkdir -p "$out/unpacked" && (cd "$out/unpacked" && cmake -E tar xf "$zip")
-  exe="$(find "$out/unpacked" -name zv8810-fwu.exe | head -1)"
-  imports="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)"
-  check "zv8810-fwu.exe needs only system DLLs ($(echo $imports))" \
-    test -z "$(grep -vxE 'kernel32.dll|advapi32.dll|msvcrt.dll|version.dll|user32.dll' <<<"$imports")"
+  # Each program stands alone: the system's DLLs only (the window adds the common controls, the
+  # common dialogs, GDI, the shell and COM for its dialogs).
+  system_dlls='kernel32.dll|advapi32.dll|msvcrt.dll|version.dll|user32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|shell32.dll|ole32.dll'
+  for program in zv8810-fwu.exe ZV8810_FWU.exe; do
+    exe="$(find "$out/unpacked" -name "$program" | head -1)"
+    imports="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)"
+    check "$program needs only system DLLs ($(echo $imports))" \
+      test -n "$imports" -a -z "$(grep -vxE "$system_dlls" <<<"$imports")"
+  done
+  window="$(find "$out/unpacked" -name ZV8810_FWU.exe | head -1)"
+  check "ZV8810_FWU.exe is a windowed program (subsystem 2)" \
+    grep -qE '^Subsystem[[:space:]]+0*2[[:space:]]' <(x86_64-w64-mingw32-objdump -p "$window")
+  check "ZV8810_FWU.exe carries its manifest (common controls 6, per-monitor DPI aware)" \
+    bash -c 'grep -aq "Microsoft.Windows.Common-Controls" "$1" && grep -aq "PerMonitorV2" "$1"' _ "$window"
+  installer="$(ls "$out"/*-win64.exe 2>/dev/null | head -1)"
+  check "an installer was made ($(basename "${installer:-none}"))" test -f "$installer"
+  check "the installer is a Windows program" test "$(head -c 2 "$installer" 2>/dev/null)" = MZ
 else
   deb="$(ls "$out"/*.deb 2>/dev/null | head -1)"
   check "a .deb was made" test -f "$deb"

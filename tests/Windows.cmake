@@ -44,3 +44,14 @@ add_test(NAME wine_cli_e2e
 # stretch under Wine.
 set_tests_properties(wine_cli_e2e PROPERTIES LABELS e2e TIMEOUT 900 RUN_SERIAL TRUE
   SKIP_RETURN_CODE 77)
+
+# The window driven from outside through its controls' messages (zv8810-window-driver.exe) and
+# the installer: installed silently under Wine, the installed window started twice (it must come
+# up and keep its settings), uninstalled leaving nothing. The packages test makes the installer.
+add_executable(zv8810-window-driver ${CMAKE_CURRENT_LIST_DIR}/window_driver.cpp)
+target_include_directories(zv8810-window-driver PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(zv8810-window-driver PRIVATE UNICODE _UNICODE)
+add_dependencies(zv8810-window-driver ZV8810_FWU)
+add_test(NAME wine_installer COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-installer.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(wine_installer PROPERTIES LABELS package TIMEOUT 300
+  FIXTURES_REQUIRED windows_packages RESOURCE_LOCK packages)

@@ -1,0 +1,779 @@
+#include "ui/win32/MainWindow.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shlobj.h>
+#include <windowsx.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "appdata/Cp1251.h"
+#include "appdata/Language.h"
+#include "appdata/MessageSink.h"
+#include "platform/ExecutablePath.h"
+#include "platform/VersionInfo.h"
+#include "transport/PortList.h"
+#include "ui/win32/AboutWindow.h"
+#include "ui/win32/Win32Text.h"
+
+using win::Scale;
+using win::Wide;
+
+namespace {
+
+constexpr int ClientWidth = 516, ClientHeight = 303;
+constexpr int PanelLeft = 5, PanelTop = 6;
+constexpr DWORD MainStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr UINT SysMenuAbout = 0x0110;  // the system menu's "About" (a multiple of 16)
+
+// Where each control lies, at 96 DPI: left, top, width, height inside the panel sPanel1 (the
+// panel itself and the About button inside the window's area). A drop-down box's height is
+// that of its closed field; its list opens below.
+struct TPlace {
+  int Id, Left, Top, Width, Height;
+  bool InPanel;
+};
+constexpr TPlace Places[] = {
+    {IdPanel, PanelLeft, PanelTop, 505, 292, false},
+    {IdLogoBevel, 276, 13, 217, 91, true},
+    {IdLogoImage, 277, 13, 215, 90, true},
+    {IdPortLab, 12, 16, 90, 16, true},
+    {IdPortCombo, 104, 13, 105, 24, true},
+    {IdWaitPortPanel, 104, 13, 105, 24, true},
+    {IdResetLab, 12, 49, 90, 16, true},
+    {IdResetCombo, 104, 46, 105, 24, true},
+    {IdRateLab, 12, 82, 90, 16, true},
+    {IdRateCombo, 104, 79, 105, 24, true},
+    {IdProtLab, 12, 114, 90, 16, true},
+    {IdProtCombo, 104, 111, 105, 24, true},
+    {IdSysFileLab, 12, 147, 90, 16, true},
+    // The file-name field with its browse button: 387 pixels together.
+    {IdBinFileEdit, 104, 144, 363, 24, true},
+    {IdBinFileBrowse, 467, 144, 24, 24, true},
+    {IdProgBut, 12, 183, 197, 35, true},
+    {IdVerCheckBut, 352, 183, 140, 35, true},
+    {IdLogBox, 12, 232, 480, 52, true},
+    {IdAboutTitleButton, ClientWidth - 20, 0, 18, 18, false},
+};
+constexpr int ComboListHeight = 170;  // the open list of a drop-down box, at 96 DPI
+
+RECT PlaceRect(const TPlace& place, UINT dpi) {
+  const int left = Scale(place.Left + (place.InPanel ? PanelLeft : 0), dpi);
+  const int top = Scale(place.Top + (place.InPanel ? PanelTop : 0), dpi);
+  return RECT{left, top, left + Scale(place.Width, dpi), top + Scale(place.Height, dpi)};
+}
+
+bool IsCombo(int id) {
+  return id == IdPortCombo || id == IdResetCombo || id == IdRateCombo || id == IdProtCombo;
+}
+
+int ComboIndex(HWND combo) {
+  return static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+}
+
+std::string ComboText(HWND combo) {
+  const int index = ComboIndex(combo);
+  if (index < 0) return std::string();
+  const auto length = SendMessageW(combo, CB_GETLBTEXTLEN, index, 0);
+  if (length <= 0) return std::string();
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length));
+  return win::Utf8(text);
+}
+
+void AddItems(HWND combo, std::initializer_list<const char*> items) {
+  for (const char* item : items)
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+}
+
+// The exact, case-sensitive item of a box, or -1.
+int FindExact(HWND combo, const std::string& text) {
+  const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    const auto length = SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
+    std::wstring item(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+    SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+    item.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+    if (win::Utf8(item) == text) return i;
+  }
+  return -1;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const auto slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+}  // namespace
+
+struct TMainWindow::TCall {
+  const std::function<void()>* Fn;
+};
+
+TMainWindow::TMainWindow(TDM& dm) : dm_(dm) {
+  uiThread_ = GetCurrentThreadId();
+  control_ = std::make_shared<TRunControl>(dm_, *this);
+  control_->OpenFailureReason = [this](int error) { return PortFailureReason(error); };
+}
+
+TMainWindow::~TMainWindow() {
+  control_->Close();
+  if (window_ != nullptr) DestroyWindow(window_);
+  if (font_ != nullptr) DeleteObject(font_);
+  if (boldFont_ != nullptr) DeleteObject(boldFont_);
+  if (logo_ != nullptr) DeleteObject(logo_);
+  if (aboutIcon_ != nullptr) DestroyIcon(aboutIcon_);
+}
+
+bool TMainWindow::Create(HINSTANCE instance) {
+  instance_ = instance;
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                      GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), 0));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = MainWindowClass;
+  if (RegisterClassExW(&windowClass) == 0) return false;
+  window_ = CreateWindowExW(WS_EX_CONTROLPARENT, MainWindowClass, L"ZV-8810 Firmware Updater",
+                            MainStyle, CW_USEDEFAULT, CW_USEDEFAULT, ClientWidth, ClientHeight,
+                            nullptr, nullptr, instance, this);
+  if (window_ == nullptr) return false;
+  dpi_ = win::WindowDpi(window_);
+  CreateControls();
+  ApplyFonts();
+  Layout();
+  HMENU system = GetSystemMenu(window_, FALSE);
+  AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(system, MF_STRING, SysMenuAbout, L"About...");
+  about_ = std::make_unique<TAboutWindow>(dm_, instance_);
+  return true;
+}
+
+HWND TMainWindow::AddControl(int id, const wchar_t* kind, const std::string& text, DWORD style,
+                             DWORD exStyle) {
+  HWND control =
+      CreateWindowExW(exStyle, kind, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 10,
+                      10, window_, reinterpret_cast<HMENU>(INT_PTR{id}), instance_, nullptr);
+  return control;
+}
+
+// Created in the focus order ("Programming", port, baud rate, protocol, system file, log,
+// reset, "Versions Info", then the browse and About buttons): Tab follows the creation order.
+void TMainWindow::CreateControls() {
+  const DWORD combo = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+  AddControl(IdProgBut, WC_BUTTONW, "Programming", BS_DEFPUSHBUTTON | WS_TABSTOP);
+  AddControl(IdPortCombo, WC_COMBOBOXW, "", combo);
+  AddControl(IdRateCombo, WC_COMBOBOXW, "", combo);
+  AddControl(IdProtCombo, WC_COMBOBOXW, "", combo);
+  AddControl(IdBinFileEdit, WC_EDITW, "", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE);
+  AddControl(IdLogBox, WC_LISTBOXW, "",
+             LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | WS_VSCROLL |
+                 WS_TABSTOP,
+             WS_EX_CLIENTEDGE);
+  AddControl(IdResetCombo, WC_COMBOBOXW, "", combo);
+  AddControl(IdVerCheckBut, WC_BUTTONW, "Versions Info", BS_PUSHBUTTON | WS_TABSTOP);
+  AddControl(IdBinFileBrowse, WC_BUTTONW, "...", BS_PUSHBUTTON | WS_TABSTOP);
+  AddControl(IdAboutTitleButton, WC_BUTTONW, "", BS_ICON | BS_FLAT | WS_TABSTOP);
+  AddControl(IdPortLab, WC_STATICW, "COM port", SS_LEFT);
+  AddControl(IdResetLab, WC_STATICW, "Reset", SS_LEFT);
+  AddControl(IdRateLab, WC_STATICW, "Baud Rate", SS_LEFT);
+  AddControl(IdProtLab, WC_STATICW, "Protocol", SS_LEFT);
+  AddControl(IdSysFileLab, WC_STATICW, "System file", SS_LEFT);
+  AddControl(IdLogoImage, WC_STATICW, "", SS_OWNERDRAW);
+  HWND wait = AddControl(IdWaitPortPanel, WC_STATICW, "Wait please",
+                         SS_CENTER | SS_CENTERIMAGE | WS_BORDER);
+  ShowWindow(wait, SW_HIDE);
+
+  HWND reset = GetDlgItem(window_, IdResetCombo);
+  AddItems(reset, {"Auto", "Manual"});
+  AddItems(GetDlgItem(window_, IdRateCombo),
+           {"4800", "9600", "19200", "38400", "57600", "115200", "230400"});
+  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL, 5, 0);
+  AddItems(GetDlgItem(window_, IdProtCombo), {"ZORP", "NMEA"});
+  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL, 0, 0);
+  SendDlgItemMessageW(window_, IdBinFileEdit, EM_SETLIMITTEXT, 255, 0);
+
+  aboutIcon_ =
+      static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(2), IMAGE_ICON, 16, 16, 0));
+  SendDlgItemMessageW(window_, IdAboutTitleButton, BM_SETIMAGE, IMAGE_ICON,
+                      reinterpret_cast<LPARAM>(aboutIcon_));
+
+  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
+                             nullptr, instance_, nullptr);
+  SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
+  for (int id : {IdBinFileEdit, IdAboutTitleButton}) {
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window_;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window_, id));
+    std::wstring text = id == IdAboutTitleButton ? L"About" : L"";
+    tool.lpszText = text.data();
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
+void TMainWindow::SetTooltip(HWND control, const std::string& text) {
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  std::wstring wide = Wide(win::CrLfLines(text));
+  tool.lpszText = wide.data();
+  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TMainWindow::ApplyFonts() {
+  if (font_ != nullptr) DeleteObject(font_);
+  if (boldFont_ != nullptr) DeleteObject(boldFont_);
+  font_ = win::MakeWindowFont(dpi_, false);
+  boldFont_ = win::MakeWindowFont(dpi_, true);
+  for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    const int id = GetDlgCtrlID(child);
+    const bool bold = id == IdProgBut || id == IdVerCheckBut;
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? boldFont_ : font_), TRUE);
+  }
+  SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+}
+
+// Every control at its place, scaled by the window's DPI.
+void TMainWindow::Layout() {
+  const SIZE outer =
+      win::OuterSize(Scale(ClientWidth, dpi_), Scale(ClientHeight, dpi_), MainStyle, 0, dpi_);
+  SetWindowPos(window_, nullptr, 0, 0, outer.cx, outer.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  for (const TPlace& place : Places) {
+    HWND control = GetDlgItem(window_, place.Id);
+    if (control == nullptr) continue;  // the frames are drawn by the window (Paint)
+    const RECT area = PlaceRect(place, dpi_);
+    const int left = area.left, top = area.top;
+    int height = area.bottom - area.top;
+    if (IsCombo(place.Id)) {
+      // The closed field's height is its item height and the frame's 6 pixels.
+      SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), height - 6);
+      SendMessageW(control, CB_SETITEMHEIGHT, 0, Scale(16, dpi_));
+      height += Scale(ComboListHeight, dpi_);
+    }
+    SetWindowPos(control, nullptr, left, top, Scale(place.Width, dpi_), height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  SendDlgItemMessageW(window_, IdLogBox, LB_SETITEMHEIGHT, 0, Scale(16, dpi_));
+  InvalidateRect(window_, nullptr, TRUE);
+}
+
+// The panel's frame and the logo's, drawn by the window itself: a frame control over the whole
+// panel would keep the window from painting its background under it.
+void TMainWindow::Paint() {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window_, &paint);
+  for (const TPlace& place : Places) {
+    if (place.Id != IdPanel && place.Id != IdLogoBevel) continue;
+    RECT area = PlaceRect(place, dpi_);
+    DrawEdge(dc, &area, place.Id == IdPanel ? EDGE_ETCHED : BDR_SUNKENOUTER, BF_RECT);
+  }
+  EndPaint(window_, &paint);
+}
+
+void TMainWindow::Show(int showCommand) {
+  FormShow();
+  RECT work{}, frame{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(window_, &frame);
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  SetWindowPos(window_, nullptr, work.left + (work.right - work.left - width) / 2,
+               work.top + (work.bottom - work.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(window_, showCommand);
+  UpdateWindow(window_);
+  SetFocus(GetDlgItem(window_, IdProgBut));
+}
+
+void TMainWindow::FormShow() {
+  ApplyLanguage();
+  HWND port = GetDlgItem(window_, IdPortCombo);
+  SendMessageW(port, CB_RESETCONTENT, 0, 0);
+  if (ProbeSerialPort(Sets.ComPort)) {
+    AddItems(port, {Sets.ComPort.c_str()});
+    SendMessageW(port, CB_SETCURSEL, 0, 0);
+  }
+  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL,
+                      FindExact(GetDlgItem(window_, IdRateCombo), Sets.ComRate), 0);
+  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL,
+                      FindExact(GetDlgItem(window_, IdProtCombo), Sets.Protocol), 0);
+  SendDlgItemMessageW(window_, IdResetCombo, CB_SETCURSEL,
+                      Sets.ResetType == 0 || Sets.ResetType == 1 ? Sets.ResetType : -1, 0);
+  ResetComboChange();
+  SetTooltip(GetDlgItem(window_, IdBinFileEdit), Tr("Нет данных", "No data"));
+  if (!Sets.SystemFile.empty()) {
+    browseFolder_ = FolderOf(Wide(Sets.SystemFile));
+    win::SetText(GetDlgItem(window_, IdBinFileEdit), Sets.SystemFile);  // EN_CHANGE: the tooltip
+  } else {
+    browseFolder_ = Wide(ExePath);
+  }
+}
+
+void TMainWindow::ApplyLanguage() {
+  if (logo_ != nullptr) DeleteObject(logo_);
+  logo_ = static_cast<HBITMAP>(LoadImageW(instance_, IsRussian ? L"LogoRus" : L"LogoEng",
+                                          IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  InvalidateRect(GetDlgItem(window_, IdLogoImage), nullptr, TRUE);
+  if (!IsRussian) return;
+  struct {
+    int Id;
+    const char* Text;
+  } captions[] = {{IdPortLab, "COM порт"},         {IdResetLab, "Перезапуск"},
+                  {IdRateLab, "Скорость"},         {IdProtLab, "Протокол"},
+                  {IdSysFileLab, "Файл системы"},  {IdProgBut, "Запрограммировать"},
+                  {IdVerCheckBut, "Запрос версий"}};
+  for (const auto& caption : captions) win::SetText(GetDlgItem(window_, caption.Id), caption.Text);
+  // The reset items are replaced in place: the stored index means the same in both languages.
+  HWND reset = GetDlgItem(window_, IdResetCombo);
+  const int selected = ComboIndex(reset);
+  SendMessageW(reset, CB_RESETCONTENT, 0, 0);
+  AddItems(reset, {"Программный", "Аппаратный"});
+  SendMessageW(reset, CB_SETCURSEL, selected, 0);
+}
+
+void TMainWindow::EnableControls(bool inputs, bool buttons) {
+  for (int id : {IdPortCombo, IdBinFileEdit, IdBinFileBrowse, IdResetCombo})
+    EnableWindow(GetDlgItem(window_, id), inputs);
+  for (int id : {IdProgBut, IdVerCheckBut}) EnableWindow(GetDlgItem(window_, id), buttons);
+  const bool automatic = ComboIndex(GetDlgItem(window_, IdResetCombo)) == 0;
+  for (int id : {IdRateCombo, IdProtCombo})
+    EnableWindow(GetDlgItem(window_, id), inputs && automatic);
+}
+
+void TMainWindow::ResetComboChange() {
+  const bool automatic = ComboIndex(GetDlgItem(window_, IdResetCombo)) == 0;
+  for (int id : {IdRateCombo, IdRateLab, IdProtCombo, IdProtLab})
+    EnableWindow(GetDlgItem(window_, id), automatic);
+}
+
+void TMainWindow::BinFileEditChange() {
+  SetTooltip(GetDlgItem(window_, IdBinFileEdit),
+             dm_.GetFileDescription(win::WindowText(GetDlgItem(window_, IdBinFileEdit))));
+}
+
+void TMainWindow::BrowseSystemFile() {
+  wchar_t path[MAX_PATH] = L"";
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window_;
+  dialog.lpstrFilter = L"*.bin\0*.bin\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrInitialDir = browseFolder_.c_str();
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+  if (!GetOpenFileNameW(&dialog)) return;
+  browseFolder_ = FolderOf(path);
+  SetWindowTextW(GetDlgItem(window_, IdBinFileEdit), path);
+}
+
+// "Wait please" over the box while the machine's ports are read; then the list, with the port
+// shown before kept when it is still there, else the saved one.
+void TMainWindow::FillPortList() {
+  HWND port = GetDlgItem(window_, IdPortCombo);
+  HWND wait = GetDlgItem(window_, IdWaitPortPanel);
+  SetWindowPos(wait, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  UpdateWindow(wait);
+  const std::string shown = ComboText(port);
+  std::vector<std::string> ports;
+  ListSerialPorts(ports);
+  SendMessageW(port, CB_RESETCONTENT, 0, 0);
+  for (const std::string& name : ports)
+    SendMessageW(port, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(name).c_str()));
+  int chosen = shown.empty() ? -1 : FindExact(port, shown);
+  if (chosen < 0) chosen = FindExact(port, Sets.ComPort);
+  SendMessageW(port, CB_SETCURSEL, chosen, 0);
+  ShowWindow(wait, SW_HIDE);
+}
+
+void TMainWindow::StartJob(std::int32_t mode) {
+  TJobInputs inputs;
+  inputs.Port = ComboText(GetDlgItem(window_, IdPortCombo));
+  inputs.Rate = ComboText(GetDlgItem(window_, IdRateCombo));
+  inputs.Protocol = ComboText(GetDlgItem(window_, IdProtCombo));
+  inputs.ProtocolIndex = ComboIndex(GetDlgItem(window_, IdProtCombo));
+  inputs.SystemFile = win::WindowText(GetDlgItem(window_, IdBinFileEdit));
+  inputs.ResetIndex = ComboIndex(GetDlgItem(window_, IdResetCombo));
+  control_->StartJob(mode, inputs);
+}
+
+void TMainWindow::ClearLog() {
+  log_.Clear();
+  SendDlgItemMessageW(window_, IdLogBox, LB_RESETCONTENT, 0, 0);
+}
+
+void TMainWindow::ShowProgress(const TProgressInfo& info) {
+  const TProgressLog::TChange change = log_.Show(info);
+  if (change == TProgressLog::TChange::None) return;
+  HWND box = GetDlgItem(window_, IdLogBox);
+  SendMessageW(box, WM_SETREDRAW, FALSE, 0);  // one repaint per report, however often they come
+  const std::wstring line = Wide(log_.Lines().back());
+  int count = static_cast<int>(SendMessageW(box, LB_GETCOUNT, 0, 0));
+  if (change == TProgressLog::TChange::Replaced && count > 0) {
+    SendMessageW(box, LB_DELETESTRING, count - 1, 0);
+    SendMessageW(box, LB_INSERTSTRING, count - 1, reinterpret_cast<LPARAM>(line.c_str()));
+  } else {
+    SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    ++count;
+  }
+  SendMessageW(box, LB_SETCURSEL, count - 1, 0);
+  SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(box, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void TMainWindow::SelectLastLine() {
+  HWND box = GetDlgItem(window_, IdLogBox);
+  const auto count = SendMessageW(box, LB_GETCOUNT, 0, 0);
+  if (count > 0) SendMessageW(box, LB_SETCURSEL, count - 1, 0);
+}
+
+void TMainWindow::FocusLog() {
+  SetFocus(GetDlgItem(window_, IdLogBox));
+}
+
+void TMainWindow::FocusProgButton() {
+  SetFocus(GetDlgItem(window_, IdProgBut));
+}
+
+// The programming thread's reports: sent to the window, so the thread waits until the UI thread
+// has run them (message boxes included).
+void TMainWindow::Synchronize(const std::function<void()>& fn) {
+  if (GetCurrentThreadId() == uiThread_) {
+    fn();
+    return;
+  }
+  TCall call{&fn};
+  if (window_ != nullptr) SendMessageW(window_, WM_RUN_CALL, reinterpret_cast<WPARAM>(&call), 0);
+}
+
+// The session's notifications: posted as the window message itself, the call in lParam.
+void TMainWindow::Post(int message, std::function<void()> fn) {
+  auto* call = new std::function<void()>(std::move(fn));
+  if (window_ == nullptr ||
+      !PostMessageW(window_, static_cast<UINT>(message), 0, reinterpret_cast<LPARAM>(call)))
+    delete call;
+}
+
+void TMainWindow::RunPendingCalls() {
+  MSG message;
+  // Sent calls run inside PeekMessage; posted notifications and paints are dispatched. The
+  // operator's input waits: nothing starts while the window waits for the thread.
+  while (PeekMessageW(&message, nullptr, 0, 0,
+                      PM_REMOVE | PM_QS_SENDMESSAGE | PM_QS_POSTMESSAGE | PM_QS_PAINT)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void TMainWindow::RunCallsUntil(const std::function<bool()>& done) {
+  while (!done()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE | QS_POSTMESSAGE | QS_PAINT);
+    RunPendingCalls();
+  }
+}
+
+bool TMainWindow::PreTranslate(MSG& message) {
+  if (window_ == nullptr || (message.hwnd != window_ && !IsChild(window_, message.hwnd)))
+    return false;
+  // Enter presses "Programming" from every control, unless it closes an open drop-down list.
+  if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
+    HWND focus = GetFocus();
+    const int id = focus != nullptr ? GetDlgCtrlID(focus) : 0;
+    if (!(IsCombo(id) && SendMessageW(focus, CB_GETDROPPEDSTATE, 0, 0))) {
+      HWND prog = GetDlgItem(window_, IdProgBut);
+      if (IsWindowEnabled(prog)) SendMessageW(prog, BM_CLICK, 0, 0);
+      return true;
+    }
+  }
+  return IsDialogMessageW(window_, &message) != FALSE;
+}
+
+void TMainWindow::ShowLogMenu(int x, int y) {
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, IdSaveAsBut, L"Save As...");
+  if (x == -1 && y == -1) {  // from the keyboard: at the log's corner
+    RECT box{};
+    GetWindowRect(GetDlgItem(window_, IdLogBox), &box);
+    x = box.left;
+    y = box.top;
+  }
+  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, x, y, 0, window_, nullptr);
+  DestroyMenu(menu);
+}
+
+std::string TMainWindow::SavedLogText() const {
+  if (log_.Lines().empty()) return std::string();
+  plat::TFileInfo info;
+  plat::ReadFileInfo(plat::ExecutablePath(), info);
+  std::string text;
+  auto line = [&](const std::string& l) { text += l + "\r\n"; };
+  line("Com port = " + Sets.ComPort);
+  line(Sets.ResetType == 0 ? "Reset = auto" : "Reset = manual");
+  line("Baud rate = " + Sets.ComRate);
+  line("Protocol = " + Sets.Protocol);
+  const auto slash = Sets.SystemFile.find_last_of("\\/");
+  line("File = " +
+       (slash == std::string::npos ? Sets.SystemFile : Sets.SystemFile.substr(slash + 1)));
+  line("FWU ver = " + info.Strings.FileVersion);
+  line(std::string(33, '-'));
+  for (const std::string& l : log_.Lines()) line(l);
+  return Utf8ToCp1251(text);
+}
+
+// The log as it stands is saved, during a job as well as after it, as
+// log-<yyyy-mm-dd_hh-mm-ss>.txt in the documents folder unless the operator names another file.
+void TMainWindow::SaveAsButClick() {
+  const std::string text = SavedLogText();
+  if (text.empty()) return;
+  wchar_t folder[MAX_PATH] = L"";
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, folder)))
+    folder[0] = L'\0';
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t path[MAX_PATH];
+  swprintf(path, MAX_PATH, L"log-%04u-%02u-%02u_%02u-%02u-%02u.txt", now.wYear, now.wMonth,
+           now.wDay, now.wHour, now.wMinute, now.wSecond);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window_;
+  dialog.lpstrFilter = L"*.txt\0*.txt\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrInitialDir = folder[0] != L'\0' ? folder : nullptr;
+  dialog.lpstrDefExt = L"txt";  // a name typed without an extension gets ".txt"
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+  if (!GetSaveFileNameW(&dialog)) return;
+  HANDLE file =
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  const bool saved =
+      file != INVALID_HANDLE_VALUE &&
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size();
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    if (!saved) DeleteFileW(path);  // no half-written log stays behind
+  }
+  if (!saved)
+    ShowMessage(std::string(Tr("Ошибка записи файла ", "The log could not be written to ")) +
+                    win::Utf8(path),
+                TMessageIcon::Error);
+}
+
+void TMainWindow::AboutTitleButtonMouseDown() {
+  about_->ShowModal(window_);
+}
+
+// The reason beside "Could not open COMn!" (the failed open's error), also written to the log.
+std::string TMainWindow::PortFailureReason(int error) {
+  std::string reason;
+  switch (error) {
+    case EBUSY:
+    case EACCES:
+    case EPERM:
+      reason = Tr("Порт занят другой программой: закройте ее и повторите.",
+                  "The port is in use by another program: close that program and try again.");
+      break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      reason = Tr("Порт не найден: проверьте кабель и выберите порт в списке заново.",
+                  "The port does not exist: check the cable and choose the port from the list "
+                  "again.");
+      break;
+    default:
+      reason = std::string(Tr("Порт не открывается: ", "The port cannot be opened: ")) +
+               std::strerror(error == 0 ? EIO : error) + ".";
+  }
+  ProgressInfo = TProgressInfo{Sets.ComPort + ": " + reason, ""};
+  ShowProgress(ProgressInfo);
+  return reason;
+}
+
+void TMainWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  if (logo_ == nullptr) return;
+  BITMAP bitmap{};
+  GetObjectW(logo_, sizeof bitmap, &bitmap);
+  if (bitmap.bmWidth <= 0 || bitmap.bmHeight <= 0) return;
+  // Scaled proportionally into the control, centred.
+  const int width = item.rcItem.right - item.rcItem.left;
+  const int height = item.rcItem.bottom - item.rcItem.top;
+  int drawnWidth = width, drawnHeight = MulDiv(bitmap.bmHeight, width, bitmap.bmWidth);
+  if (drawnHeight > height) {
+    drawnHeight = height;
+    drawnWidth = MulDiv(bitmap.bmWidth, height, bitmap.bmHeight);
+  }
+  HDC memory = CreateCompatibleDC(item.hDC);
+  HGDIOBJ old = SelectObject(memory, logo_);
+  SetStretchBltMode(item.hDC, HALFTONE);
+  SetBrushOrgEx(item.hDC, 0, 0, nullptr);
+  StretchBlt(item.hDC, item.rcItem.left + (width - drawnWidth) / 2,
+             item.rcItem.top + (height - drawnHeight) / 2, drawnWidth, drawnHeight, memory, 0, 0,
+             bitmap.bmWidth, bitmap.bmHeight, SRCCOPY);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+}
+
+void TMainWindow::Command(int id, int code) {
+  switch (id) {
+    case IdProgBut:
+      if (code == BN_CLICKED) StartJob(ModeProgram);
+      break;
+    case IdVerCheckBut:
+      if (code == BN_CLICKED) StartJob(ModeVersions);
+      break;
+    case IdBinFileBrowse:
+      if (code == BN_CLICKED) BrowseSystemFile();
+      break;
+    case IdAboutTitleButton:
+      if (code == BN_CLICKED) AboutTitleButtonMouseDown();
+      break;
+    case IdSaveAsBut:
+      SaveAsButClick();
+      break;
+    case IdPortCombo:
+      if (code == CBN_SETFOCUS) FillPortList();  // PortComboEnter
+      break;
+    case IdResetCombo:
+      if (code == CBN_SELCHANGE) ResetComboChange();
+      break;
+    case IdBinFileEdit:
+      if (code == EN_CHANGE) BinFileEditChange();
+      break;
+    default:
+      break;
+  }
+}
+
+LRESULT CALLBACK TMainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  TMainWindow* self = nullptr;
+  if (message == WM_NCCREATE) {
+    self = static_cast<TMainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->window_ = window;
+  } else {
+    self = reinterpret_cast<TMainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  }
+  if (self == nullptr || self->window_ == nullptr)
+    return DefWindowProcW(window, message, wParam, lParam);
+  return self->Handle(message, wParam, lParam);
+}
+
+LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_RUN_CALL:
+      (*reinterpret_cast<TCall*>(wParam)->Fn)();
+      return 0;
+    case WM_RECEIVER_NO_ANSWER:
+    case WM_RECEIVER_CONNECTED:
+    case WM_RECEIVER_LOST: {
+      std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
+      if (call && *call && !closing_) (*call)();
+      return 0;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK && lParam == 0) {  // Enter through the dialog keys
+        HWND prog = GetDlgItem(window_, IdProgBut);
+        if (IsWindowEnabled(prog)) StartJob(ModeProgram);
+        return 0;
+      }
+      Command(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case DM_GETDEFID:
+      return MAKELRESULT(IdProgBut, DC_HASDEFID);
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SysMenuAbout) {
+        AboutTitleButtonMouseDown();
+        return 0;
+      }
+      break;
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wParam) == GetDlgItem(window_, IdLogBox)) {
+        ShowLogMenu(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+      }
+      break;
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlID == IdLogoImage) {
+        DrawLogo(item);
+        return TRUE;
+      }
+      if (item.CtlID == IdLogBox && item.itemID != static_cast<UINT>(-1)) {
+        // The log's lines: one row each, the selected one highlighted.
+        const bool selected = (item.itemState & ODS_SELECTED) != 0;
+        FillRect(item.hDC, &item.rcItem,
+                 GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+        const auto length = SendMessageW(item.hwndItem, LB_GETTEXTLEN, item.itemID, 0);
+        std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+        SendMessageW(item.hwndItem, LB_GETTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+        SetBkMode(item.hDC, TRANSPARENT);
+        SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        RECT area = item.rcItem;
+        area.left += Scale(2, dpi_);
+        DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &area,
+                  DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+        if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
+        return TRUE;
+      }
+      break;
+    }
+    case WM_MEASUREITEM: {
+      auto& item = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+      if (item.CtlID == IdLogBox) {
+        item.itemHeight = static_cast<UINT>(Scale(16, dpi_));
+        return TRUE;
+      }
+      break;
+    }
+    case WM_DPICHANGED: {
+      dpi_ = HIWORD(wParam);
+      ApplyFonts();
+      Layout();
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_CLOSE:
+      if (!control_->CloseQuery()) return 0;  // FormCloseQuery: "No" leaves the job running
+      closing_ = true;
+      control_->Close();  // FormClose releases the session
+      DestroyWindow(window_);
+      return 0;
+    case WM_DESTROY: {
+      // Notifications still queued carry calls that no one will run.
+      MSG pending;
+      while (PeekMessageW(&pending, window_, WM_RECEIVER_NO_ANSWER, WM_RECEIVER_LOST, PM_REMOVE))
+        delete reinterpret_cast<std::function<void()>*>(pending.lParam);
+      window_ = nullptr;
+      PostQuitMessage(0);
+      return 0;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcW(window_, message, wParam, lParam);
+}

@@ -1,0 +1,95 @@
+// The main window on Windows: plain Win32 and the common controls. It creates the controls at
+// the sizes of the window's layout (96 DPI, scaled by the monitor's DPI), forwards their events
+// to the run control and paints what it reports. The run control's reports arrive as window
+// messages: the programming thread's synchronous reports as a message it waits for, the
+// session's notifications posted (WM_RECEIVER_NO_ANSWER, WM_RECEIVER_CONNECTED and the lost
+// port's WM_RECEIVER_LOST).
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "appdata/DMU.h"
+#include "programmer/ProgressLog.h"
+#include "programmer/RunControl.h"
+#include "ui/win32/ControlIds.h"
+
+class TAboutWindow;
+
+// The window's message that runs a call of another thread and signals it (wParam: TCall*).
+constexpr UINT WM_RUN_CALL = WM_APP + 1;
+
+class TMainWindow : public TRunControlFront {
+ public:
+  explicit TMainWindow(TDM& dm);
+  ~TMainWindow() override;
+
+  // Creates the window (hidden) and its controls.
+  bool Create(HINSTANCE instance);
+  // Runs FormShow and shows the window centred on the desktop.
+  void Show(int showCommand);
+  HWND Handle() const { return window_; }
+  // The message loop's dialog keys (Tab, Enter) for the window.
+  bool PreTranslate(MSG& message);
+
+  // TRunControlFront
+  void EnableControls(bool inputs, bool buttons) override;
+  void ClearLog() override;
+  void ShowProgress(const TProgressInfo& info) override;
+  void SelectLastLine() override;
+  void FocusLog() override;
+  void FocusProgButton() override;
+  void Synchronize(const std::function<void()>& fn) override;
+  void Post(int message, std::function<void()> fn) override;
+  void RunCallsUntil(const std::function<bool()>& done) override;
+
+ private:
+  struct TCall;
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  HWND AddControl(int id, const wchar_t* kind, const std::string& text, DWORD style,
+                  DWORD exStyle = 0);
+  void Layout();
+  void Paint();
+  void ApplyFonts();
+  void FormShow();
+  void ApplyLanguage();
+  void Command(int id, int code);
+  void StartJob(std::int32_t mode);
+  void ResetComboChange();
+  void BinFileEditChange();
+  void BrowseSystemFile();
+  void FillPortList();
+  void SaveAsButClick();
+  void ShowLogMenu(int x, int y);
+  void AboutTitleButtonMouseDown();
+  bool CloseQuery();
+  void DrawLogo(const DRAWITEMSTRUCT& item);
+  void SetTooltip(HWND control, const std::string& text);
+  std::string PortFailureReason(int error);
+  std::string SavedLogText() const;
+  void RunPendingCalls();
+
+  TDM& dm_;
+  HINSTANCE instance_ = nullptr;
+  HWND window_ = nullptr;
+  HWND tooltip_ = nullptr;
+  UINT dpi_ = 96;
+  HFONT font_ = nullptr;
+  HFONT boldFont_ = nullptr;
+  HBITMAP logo_ = nullptr;
+  HICON aboutIcon_ = nullptr;
+  std::wstring browseFolder_;
+  std::shared_ptr<TRunControl> control_;
+  TProgressLog log_;
+  std::unique_ptr<TAboutWindow> about_;
+  // The window's own log reports (a port's failure reason).
+  TProgressInfo ProgressInfo;
+  DWORD uiThread_ = 0;
+  bool closing_ = false;
+};
