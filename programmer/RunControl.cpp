@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
 #include "platform/ComRegistry.h"
 #include "platform/TimeStamp.h"
@@ -140,8 +141,14 @@ std::shared_ptr<TJob> TRunControl::MakeJob(const TJobInputs& inputs) const {
   job->Rate = static_cast<std::int32_t>(std::strtol(inputs.Rate.c_str(), nullptr, 10));
   job->Protocol = inputs.ProtocolIndex == 0 ? ProtocolZorp : ProtocolNmea;
   job->ResetAuto = inputs.ResetIndex == 0;
-  job->Images.SystemImage = SystemImage;
-  job->Images.SystemImageSum = SystemImageSum;
+  if (inputs.SystemFileBytes) {
+    job->Images.SystemImage = SystemImageOfFile(*inputs.SystemFileBytes);
+    job->Images.SystemImageSum =
+        ByteSum(job->Images.SystemImage.data(), job->Images.SystemImage.size());
+  } else {
+    job->Images.SystemImage = SystemImage;
+    job->Images.SystemImageSum = SystemImageSum;
+  }
   job->Images.ResidentImage = ResidentImage;
   job->Images.ResidentSize = ResidentSize;
   job->Images.ResidentSum = ResidentSum;
@@ -180,7 +187,7 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
       return TStart::InputMissing;
     }
     if (persistSettings_) Sets.SystemFile = inputs.SystemFile;
-    if (!dm_.LoadSystemFile(inputs.SystemFile)) {
+    if (!inputs.SystemFileBytes && !dm_.LoadSystemFile(inputs.SystemFile)) {
       Show(Tr("Ошибка чтения файла системы !", "Error at system file reading!"));
       return TStart::SystemFileUnreadable;
     }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "appdata/DMU.h"
 #include "programmer/JobView.h"
@@ -27,6 +28,9 @@ struct TJobInputs {
   std::string SystemFile;         // the file field's text
   int ResetIndex = 1;             // 0 Auto, 1 Manual
   bool RequireSystemFile = true;  // the command line's versions inquiry needs none
+  // The system file's bytes, read (and checked) once by the front end: the file is not read
+  // again, so every job of a run writes the same bytes whatever happens to the file meanwhile.
+  std::shared_ptr<const std::vector<std::uint8_t>> SystemFileBytes;
 };
 
 // The front end's side; every call comes on the UI thread unless said otherwise.

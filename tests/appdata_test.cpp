@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "appdata/DMU.h"
+#include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
 #include "tests/TestSupport.h"
 
@@ -465,4 +466,69 @@ TEST_F(DataModule, DescribeCommand) {
   TRunResult missing = RunCli({"describe", folder + "missing.bin"});
   EXPECT_EQ(missing.Exit, 66);
   EXPECT_EQ(missing.Err, "File \"" + folder + "missing.bin\" not found!\n");
+}
+
+// Files × checks: only a block that names this receiver (and the expected version) is writable.
+TEST(SystemFileCheck, FilesAgainstTheChecks) {
+  IsRussian = false;
+  const std::string good = Block("ZV8810", "3", "09", "Dec 10 2026", "10:00:00", "");
+  std::string random(5000, '\0');
+  for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>(i * 131 + 7);
+  struct {
+    const char* name;
+    std::string content;
+    std::string expect;
+    TFileVerdict verdict;
+  } cases[] = {
+      {"this receiver's file", "code" + good + "code", "", TFileVerdict::Writable},
+      {"the expected version", good, "3.09", TFileVerdict::Writable},
+      {"another version than expected", good, "3.08", TFileVerdict::OtherVersion},
+      {"another device", Block("QX4400", "3", "09", "", "", ""), "", TFileVerdict::OtherDevice},
+      {"another device, expected version", Block("QX4400", "3", "09", "", "", ""), "3.09",
+       TFileVerdict::OtherDevice},
+      {"a device id that only starts alike", Block("ZV881", "3", "09", "", "", ""), "",
+       TFileVerdict::OtherDevice},
+      {"random bytes", random, "", TFileVerdict::NoDescription},
+      {"a text file", "firmware notes\nversion 3.09\n", "", TFileVerdict::NoDescription},
+      {"a block cut off by the end", "xyz" + good.substr(0, 92), "", TFileVerdict::NoDescription},
+  };
+  for (auto& c : cases) {
+    const std::vector<std::uint8_t> bytes(c.content.begin(), c.content.end());
+    const TSystemFileFacts facts = SystemFileFacts("g.dat", bytes);
+    const TFileCheck check = CheckSystemFile(facts, c.expect);
+    EXPECT_EQ(check.Verdict, c.verdict) << c.name;
+    EXPECT_EQ(check.Reason.empty(), c.verdict == TFileVerdict::Writable) << c.name;
+    if (c.verdict != TFileVerdict::Writable) {
+      EXPECT_NE(check.Reason.find("\"g.dat\""), std::string::npos) << c.name << check.Reason;
+    }
+  }
+  // The reason names what was found.
+  const std::string other = Block("QX4400", "1", "00", "", "", "");
+  const auto facts =
+      SystemFileFacts("x.bin", std::vector<std::uint8_t>(other.begin(), other.end()));
+  EXPECT_EQ(CheckSystemFile(facts, "").Reason,
+            "The file \"x.bin\" is for the device QX4400, not for ZV8810.");
+  EXPECT_EQ(
+      CheckSystemFile(SystemFileFacts("x.bin", std::vector<std::uint8_t>(good.begin(), good.end())),
+                      "3.1")
+          .Reason,
+      "The file \"x.bin\" holds version 3.09, not 3.1.");
+}
+
+TEST(SystemFileCheck, FactsAndImage) {
+  const std::vector<std::uint8_t> file = {1, 2, 3};
+  const TSystemFileFacts facts = SystemFileFacts("f.bin", file);
+  EXPECT_EQ(facts.Size, 3u);
+  EXPECT_EQ(facts.Sum, 6u);
+  EXPECT_FALSE(facts.Description.Present);
+  EXPECT_EQ(SystemImageOfFile(file), (std::vector<std::uint8_t>{3, 0, 0, 0, 6, 0, 0, 0, 1, 2, 3}));
+  EXPECT_EQ(SumText(0x2E78D7), "0x002E78D7");
+  const std::string block = "  " + Block("ZV8810", "3 ", "09", "Nov 26 2009", "14:02:33", "ok");
+  const TFileDescription d =
+      ReadFileDescription(reinterpret_cast<const std::uint8_t*>(block.data()), block.size());
+  EXPECT_TRUE(d.Present);
+  EXPECT_EQ(d.Device, "ZV8810");
+  EXPECT_EQ(d.Version, "3.09");  // blanks trimmed
+  EXPECT_EQ(d.Date, "Nov 26 2009");
+  EXPECT_EQ(d.Comment, "ok");
 }
