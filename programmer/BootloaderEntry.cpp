@@ -15,6 +15,13 @@ std::int32_t TSystemWriteThr::ConnectBootloader() {
     reopen = !(properties.ProtocolCode == ProtocolNmea && properties.Baud == BootRate);
     // A stop before the restart command leaves the receiver in its working firmware.
     if (!link_.Pause(RestartCommandPauseMs)) return Interrupted(ResultConnect);
+    // What the receiver said about itself while it was polled (its 0x58 and 0x70 packets).
+    if (properties = session_->GetProperties(); properties.ProtocolCode == ProtocolZorp) {
+      job_->Identity.ModuleNumber = properties.ModuleNumber;
+      job_->Identity.ModuleId = properties.ModuleId;
+      job_->Identity.ProductionDate = properties.ProductionDate;
+      job_->Identity.DeviceId = properties.DeviceId;
+    }
     link_.ExpectText(RestartAnswer);
     session_->Restart(true);
     TLinkWait acknowledged = link_.WaitText(RestartAnswerMs);

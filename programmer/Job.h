@@ -38,6 +38,19 @@ struct TReceiverVersions {
   TVersionInfo Firmware;
 };
 
+// What a receiver says about itself in ZORP (packets 0x58 and 0x70); empty in NMEA, whose
+// answer carries no such fields.
+struct TReceiverIdentity {
+  std::string ModuleNumber;
+  std::string ModuleId;
+  std::string ProductionDate;
+  std::string DeviceId;
+  bool Known() const {
+    return !ModuleNumber.empty() || !ModuleId.empty() || !ProductionDate.empty() ||
+           !DeviceId.empty();
+  }
+};
+
 // What the programming thread sends: the system image (8-byte header and the file) and the
 // resident, with their 32-bit byte sums.
 struct TJobImages {
@@ -68,6 +81,8 @@ class TJob {
   bool Verify = false;
   std::string BackupDir;    // empty: no backup
   std::string BackupLabel;  // the port as the backup's file name shows it
+  // The versions command also reads the whole firmware back and compares it with its header.
+  bool CheckFirmware = false;
 
   // The command for the programming thread and the outcome of its last stage.
   std::atomic<std::int32_t> WriteMode{ModePrepare};
@@ -78,8 +93,12 @@ class TJob {
   TProgressInfo ProgressInfo;
   TReceiverVersions ReceiverVersions;
   // The production line's outcomes (read once the thread has ended).
-  std::atomic<int> Verified{-1};  // -1 not compared, 0 a byte differs, 1 equal
-  std::string BackupPath;         // the backup written, or empty
+  std::atomic<int> Verified{-1};          // -1 not compared, 0 a byte differs, 1 equal
+  std::string BackupPath;                 // the backup written, or empty
+  bool BackupDamaged = false;             // the firmware backed up did not match its own sum
+  std::atomic<int> FirmwareComplete{-1};  // versions --check: -1 not read, 0 damaged, 1 complete
+  // Taken from the session just before the restart command (ZORP only).
+  TReceiverIdentity Identity;
 
   // Stopping: the first reason given stays.
   void RequestStop(TStopReason reason);

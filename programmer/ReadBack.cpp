@@ -82,12 +82,29 @@ TLinkWait TSystemWriteThr::ReadRange(std::uint32_t address, std::size_t length,
   return TLinkWait::Arrived;
 }
 
+TSystemWriteThr::TFirmwareRead TSystemWriteThr::ReadFirmware() {
+  TFirmwareRead read;
+  std::vector<std::uint8_t> header;
+  read.Wait = ReadRange(FirmwareBase, ImageHeaderSize, header);
+  if (read.Wait != TLinkWait::Arrived) return read;
+  const std::uint32_t length = Le32(header.data());
+  const std::uint32_t sum = Le32(header.data() + 4);
+  if (length == 0 || length > FirmwareAreaSize - ImageHeaderSize) return read;  // none there
+  std::vector<std::uint8_t> image;
+  read.Wait = ReadRange(FirmwareBase, ImageHeaderSize + length, image);
+  if (read.Wait != TLinkWait::Arrived) return read;
+  read.Present = true;
+  read.File.assign(image.begin() + ImageHeaderSize, image.end());
+  read.SumMatches = ByteSum(read.File.data(), read.File.size()) == sum;
+  return read;
+}
+
 std::int32_t TSystemWriteThr::BackupFirmware() {
   const std::string failed = Tr("ошибка: резервная копия не сделана, ничего не стёрто",
                                 "Error: the backup failed, nothing was erased");
   StageLine(Tr("Резервная копия прошивки", "Backing up firmware"), Tr("ждите...", "waiting..."));
-  std::vector<std::uint8_t> header;
-  switch (ReadRange(FirmwareBase, ImageHeaderSize, header)) {
+  const TFirmwareRead read = ReadFirmware();
+  switch (read.Wait) {
     case TLinkWait::Stopped:
       return Interrupted(ResultErase);
     case TLinkWait::TimedOut:
@@ -96,40 +113,50 @@ std::int32_t TSystemWriteThr::BackupFirmware() {
     case TLinkWait::Arrived:
       break;
   }
-  const std::uint32_t length = Le32(header.data());
-  const std::uint32_t sum = Le32(header.data() + 4);
-  if (length == 0 || length > FirmwareAreaSize - ImageHeaderSize) {
+  if (!read.Present) {
     StageLine("", Tr("нет прошивки для копирования", "no firmware to back up"));
     return ResultSuccess;
   }
-  std::vector<std::uint8_t> image;
-  switch (ReadRange(FirmwareBase, ImageHeaderSize + length, image)) {
-    case TLinkWait::Stopped:
-      return Interrupted(ResultErase);
-    case TLinkWait::TimedOut:
-      StageLine("", failed + Tr(" (нет ответа)", " (no answer)"));
-      return ResultErase;
-    case TLinkWait::Arrived:
-      break;
-  }
-  std::vector<std::uint8_t> file(image.begin() + ImageHeaderSize, image.end());
-  if (ByteSum(file.data(), file.size()) != sum) {
-    StageLine("", failed + Tr(" (сумма не совпала)", " (the sum differs)"));
-    return ResultErase;
-  }
+  // A firmware that does not match its own sum (a write cut short) is what a recovery replaces:
+  // it is kept under a name that says so, and programming goes on.
   std::string dir = job_->BackupDir;
   if (dir.back() != '/') dir += '/';
-  const std::string path =
-      dir + FileLabel(job_->BackupLabel) + "-" + FileVersion(file) + "-" + FileStamp() + ".bin";
+  const std::string path = dir + FileLabel(job_->BackupLabel) + "-" + FileVersion(read.File) +
+                           (read.SumMatches ? "-" : "-damaged-") + FileStamp() + ".bin";
   std::string reason;
   if (!plat::WriteFileReplacing(
-          path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
+          path, std::string_view(reinterpret_cast<const char*>(read.File.data()), read.File.size()),
           reason)) {
     StageLine("", failed + " (" + path + ": " + reason + ")");
     return ResultErase;
   }
   job_->BackupPath = path;
-  StageLine("", Tr("выполнено", "done"));
+  job_->BackupDamaged = !read.SumMatches;
+  if (read.SumMatches)
+    StageLine("", Tr("выполнено", "done"));
+  else
+    StageLine("", Tr("внимание: прошивка повреждена (сумма не совпала), сохранена как есть",
+                     "Warning: the firmware is damaged (the sum differs), saved as it is"));
+  return ResultSuccess;
+}
+
+std::int32_t TSystemWriteThr::CheckFirmware() {
+  StageLine(Tr("Проверка прошивки", "Checking the firmware"), "0%");
+  const TFirmwareRead read = ReadFirmware();
+  switch (read.Wait) {
+    case TLinkWait::Stopped:
+      return Interrupted(ResultNothing);
+    case TLinkWait::TimedOut:
+      StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
+      return ResultNothing;
+    case TLinkWait::Arrived:
+      break;
+  }
+  const bool complete = read.Present && read.SumMatches;
+  job_->FirmwareComplete = complete ? 1 : 0;
+  StageLine("", complete
+                    ? Tr("прошивка цела", "firmware complete")
+                    : Tr("прошивка неполная или повреждена", "firmware incomplete or damaged"));
   return ResultSuccess;
 }
 

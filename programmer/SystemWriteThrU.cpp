@@ -95,6 +95,8 @@ void TSystemWriteThr::RunCommands() {
           if (job_->WriteResult != ResultSuccess || StopSeen()) return;
         }
         job_->WriteResult = ReadVersions();
+        if (job_->CheckFirmware && job_->WriteResult == ResultSuccess && !StopSeen())
+          job_->WriteResult = CheckFirmware();
         view_->ShowVersions(*job_);
         if (Terminated()) return;  // the command was done: a quiet end
         break;

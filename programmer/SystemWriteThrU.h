@@ -48,6 +48,9 @@ class TSystemWriteThr : public plat::TThread {
   // image read back and compared after the check word (ResultWrite when a byte differs).
   std::int32_t BackupFirmware();
   std::int32_t VerifyImage();
+  // The versions command's check: the firmware area read back through the same reader and
+  // compared with its own header (length and sum); the verdict goes into the job.
+  std::int32_t CheckFirmware();
   // The version inquiries return 0 when they found and read their block, -1 when there is
   // none, -2 when a read went unanswered.
   std::int32_t ReadBootVersion();
@@ -73,6 +76,14 @@ class TSystemWriteThr : public plat::TThread {
   // Reads length bytes of the receiver's memory from address, 128 at a time, showing the stage's
   // percentage as it goes.
   TLinkWait ReadRange(std::uint32_t address, std::size_t length, std::vector<std::uint8_t>& out);
+  // The firmware in the receiver as its 8-byte header announces it.
+  struct TFirmwareRead {
+    TLinkWait Wait = TLinkWait::Arrived;
+    bool Present = false;     // the header announces a plausible length
+    bool SumMatches = false;  // the file's bytes add up to the header's sum
+    std::vector<std::uint8_t> File;
+  };
+  TFirmwareRead ReadFirmware();
 
   TPortIO& Port() { return session_->Port(); }
 

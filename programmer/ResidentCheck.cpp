@@ -1,0 +1,35 @@
+#include "programmer/ResidentCheck.h"
+
+#include <chrono>
+#include <thread>
+
+#include "programmer/BootloaderLink.h"
+#include "programmer/VersionFields.h"
+#include "transport/PortIOUEx.h"
+
+TResidentProbe ProbeResident(const plat::TPortEntry& entry, bool restart, int& openError) {
+  TPortIO port;
+  port.SetPort(entry);
+  port.LineProps.BaudRate = BootRate;
+  port.LineProps.Parity = 0;
+  port.SetFramed(false);
+  port.Open();
+  if (!port.IsOpen()) {
+    openError = port.LastOpenError();
+    return TResidentProbe::OpenFailed;
+  }
+  TJob job;  // the link's stop request; nothing stops this short probe
+  TBootloaderLink link(port, job);
+  // A resident that was taking frame data hears commands again after a second of silence.
+  link.Pause(WritePhaseSilenceMs);
+  link.RealignBlocks();
+  const bool answers = link.ReadBlock(BootInfoBase) == TLinkWait::Arrived;
+  if (answers && restart) {
+    link.Pause(RestartFramePauseMs);
+    link.SendCommand(TBootOpcode::Restart, 0);
+    link.Pause(100);  // the frame leaves the output ring before the port closes
+  }
+  link.Detach();
+  port.Close();
+  return answers ? TResidentProbe::Answers : TResidentProbe::Silent;
+}

@@ -1,0 +1,17 @@
+// A receiver left waiting in its resident (a job stopped twice, a program killed mid-write) does
+// not answer its working protocol. The resident still answers a memory read at 115200 bit/s with
+// 128 bytes, and goes back to the firmware on its restart command.
+#pragma once
+
+#include "platform/ComRegistry.h"
+
+enum class TResidentProbe {
+  Answers,     // a memory read came back whole: a resident runs
+  Silent,      // nothing (or not 128 bytes) came back
+  OpenFailed,  // the port could not be opened (the errno in openError)
+};
+
+// Reads one block of memory through the resident; with restart, sends it the restart command
+// when it answered. Blocks for about two seconds (the resident may be taking frame data, which it
+// stops after a second of silence).
+TResidentProbe ProbeResident(const plat::TPortEntry& port, bool restart, int& openError);
