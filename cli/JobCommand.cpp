@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileArgument.h"
 #include "cli/Interrupt.h"
 #include "cli/LineOutput.h"
 #include "cli/PortArgument.h"
@@ -27,22 +28,36 @@ std::string StatusLine(TPortJob& job) {
 
 void PrintSummary(TLineOutput& output, std::vector<std::shared_ptr<TPortJob>>& jobs) {
   std::size_t width = 4;
-  for (auto& job : jobs) width = std::max(width, job->Given().size());
+  bool identities = false;
+  for (auto& job : jobs) {
+    width = std::max(width, job->Given().size());
+    if (auto j = job->Job(); j && j->Identity.Known()) identities = true;
+  }
+  output.Line("");
+  // Why each failing port failed, above the table (the table keeps its columns).
+  for (auto& job : jobs)
+    if (job->Exit() != ExitSuccess && !job->FinalMessage().empty())
+      output.Line(job->Given() + ": " + job->FinalMessage());
   auto row = [&](const std::string& port, const std::string& result, const std::string& version,
-                 const std::string& seconds) {
-    char text[512];
-    std::snprintf(text, sizeof text, "%-*s  %-8s  %-8s  %s", static_cast<int>(width), port.c_str(),
-                  result.c_str(), version.c_str(), seconds.c_str());
+                 const std::string& seconds, const std::string& receiver) {
+    char text[768];
+    std::snprintf(text, sizeof text, "%-*s  %-8s  %-8s  %-7s  %s", static_cast<int>(width),
+                  port.c_str(), result.c_str(), version.c_str(), seconds.c_str(),
+                  identities ? receiver.c_str() : "");
     std::string line = text;
     while (!line.empty() && line.back() == ' ') line.pop_back();
     output.Line(line);
   };
-  output.Line("");
-  row("port", "result", "firmware", "seconds");
+  if (jobs.size() > 0 &&
+      std::any_of(jobs.begin(), jobs.end(), [](auto& job) { return job->Exit() != ExitSuccess; }))
+    output.Line("");
+  row("port", "result", "firmware", "seconds", "receiver");
   for (auto& job : jobs) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", job->Seconds());
-    row(job->Given(), ResultWord(*job), FirmwareWord(*job), seconds);
+    auto j = job->Job();
+    row(job->Given(), ResultWord(*job), FirmwareWord(*job), seconds,
+        j ? IdentityText(j->Identity) : std::string());
   }
 }
 
@@ -78,8 +93,15 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
     return ExitCantCreate;
   }
 
-  TCallQueue queue;
   TDM dm;
+  // The file is read and checked once, before any port is opened: a file for another device
+  // never reaches a receiver, and every port gets the same bytes.
+  TCheckedFile file;
+  if (options.Command == TCommand::Program)
+    if (int refused = CheckFileArgument(dm, options, false, file); refused != ExitSuccess)
+      return refused;
+
+  TCallQueue queue;
   TJobMessages messages;
   TLineOutput output(stdout, several && plat::IsTerminal(stdout));
   std::vector<std::unique_ptr<TLogPrinter>> printers;
@@ -101,7 +123,7 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
     if (resolveExit[i] != 0)
       jobs[i]->EndAtStart(resolveExit[i], resolveError[i]);
     else
-      jobs[i]->Start(options, ports[i]);
+      jobs[i]->Start(options, ports[i], file.Bytes);
   }
 
   bool stopping = false;
@@ -139,7 +161,8 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
         .Key("command")
         .String(options.Command == TCommand::Program ? "program" : "versions")
         .Key("file");
-    WriteFileObject(json, options.Command == TCommand::Program ? options.File : std::string());
+    WriteFileObject(json, options.Command == TCommand::Program ? options.File : std::string(),
+                    &file);
     json.Key("started")
         .String(IsoTime(started))
         .Key("finished")

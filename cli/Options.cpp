@@ -21,12 +21,16 @@ struct TCommandInfo {
 };
 
 const TCommandInfo kCommands[] = {
-    {"probe", TCommand::Probe, "|--port|--baud|--protocol|--restart|--scan|--lang|--trace|"},
-    {"versions", TCommand::Versions, "|--port|--reset|--baud|--protocol|--lang|--trace|--report|"},
+    {"probe", TCommand::Probe,
+     "|--port|--baud|--protocol|--restart|--scan|--resident|--lang|--trace|"},
+    {"versions", TCommand::Versions,
+     "|--port|--reset|--baud|--protocol|--lang|--trace|--report|--check|--expect|"},
     {"program", TCommand::Program,
-     "|--port|--reset|--baud|--protocol|--file|--lang|--trace|--verify|--backup|--report|"},
+     "|--port|--reset|--baud|--protocol|--file|--lang|--trace|--verify|--backup|--report|--force|"
+     "--expect-version|"},
     {"station", TCommand::Station,
-     "|--reset|--baud|--protocol|--file|--lang|--trace|--verify|--backup|--report|"},
+     "|--reset|--baud|--protocol|--file|--lang|--trace|--verify|--backup|--report|--force|"
+     "--expect-version|--fixture|--port|"},
     {"describe", TCommand::Describe, "|--lang|"},
     {"ports", TCommand::Ports, "||"},
     {"help", TCommand::Help, "||"},
@@ -39,14 +43,18 @@ const char* UsageText() {
   return "usage:\n"
          "  zv8810-fwu probe    --port PORT [--baud N] [--protocol nmea|zorp] [--restart | --scan] "
          "[--lang en|ru]\n"
+         "  zv8810-fwu probe    --port PORT --resident\n"
          "  zv8810-fwu versions --port PORT [--reset auto|manual] [--baud N] "
          "[--protocol nmea|zorp] [--lang en|ru]\n"
+         "                      [--check] [--expect VERSION] [--report FILE.json]\n"
          "  zv8810-fwu program  --port PORT [--reset auto|manual] [--baud N] "
          "[--protocol nmea|zorp] --file FILE [--lang en|ru]\n"
-         "                      [--verify] [--backup DIR] [--report FILE.json]\n"
+         "                      [--verify] [--backup DIR] [--report FILE.json] [--force]\n"
+         "                      [--expect-version VERSION]\n"
          "  zv8810-fwu station  --file FILE [--reset auto|manual] [--baud N] [--protocol "
          "nmea|zorp]\n"
          "                      [--verify] [--backup DIR] [--report FILE.jsonl] [--lang en|ru]\n"
+         "                      [--force] [--expect-version VERSION] [--fixture --port PORT...]\n"
          "  zv8810-fwu describe FILE [--lang en|ru]\n"
          "  zv8810-fwu ports\n"
          "  zv8810-fwu --version\n"
@@ -56,7 +64,15 @@ const char* UsageText() {
          "38400, 57600, 115200 or 230400. Defaults: --baud 115200, --protocol nmea, --reset auto,\n"
          "--lang en. --trace prints every byte in and out (hex, with times) on standard error.\n"
          "probe --scan tries the given protocol and bit rate, then the other protocol, then the\n"
-         "other bit rates, until the receiver answers.\n";
+         "other bit rates, until the receiver answers.\n"
+         "probe --resident sends a resident left running on the receiver (a job stopped twice)\n"
+         "its restart command.\n"
+         "A system file is checked before anything is sent: one whose description block names\n"
+         "another device is refused, one without a description block needs --force.\n"
+         "versions --check reads the whole firmware back and compares it with its header;\n"
+         "versions --expect V fails unless the receiver's firmware is version V.\n"
+         "station --fixture: the --port ports stay plugged in and the receivers are swapped on\n"
+         "them; each receiver that starts answering is programmed once.\n";
 }
 
 bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& error) {
@@ -76,6 +92,7 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
   }
   options.Command = info->command;
   std::vector<std::string> positional;
+  std::vector<std::string> seen;  // the single-value options given so far
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -97,17 +114,31 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
       error = "option " + key + " is not known to '" + info->name + "'";
       return false;
     }
-    bool isSwitch = key == "--restart" || key == "--trace" || key == "--scan" || key == "--verify";
+    bool isSwitch = key == "--restart" || key == "--trace" || key == "--scan" ||
+                    key == "--verify" || key == "--force" || key == "--check" ||
+                    key == "--fixture" || key == "--resident";
     if (isSwitch) {
       if (inlineValue) {
         error = "option " + key + " takes no value";
         return false;
       }
-      (key == "--restart" ? options.Restart
-       : key == "--scan"  ? options.Scan
-       : key == "--trace" ? options.Trace
-                          : options.Verify) = true;
+      (key == "--restart"    ? options.Restart
+       : key == "--scan"     ? options.Scan
+       : key == "--trace"    ? options.Trace
+       : key == "--force"    ? options.Force
+       : key == "--check"    ? options.Check
+       : key == "--fixture"  ? options.Fixture
+       : key == "--resident" ? options.Resident
+                             : options.Verify) = true;
       continue;
+    }
+    // Only --port repeats: a second --file or --report would silently replace the first.
+    if (key != "--port") {
+      if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+        error = "option " + key + " is given twice: give it once";
+        return false;
+      }
+      seen.push_back(key);
     }
     if (!inlineValue) {
       if (i + 1 >= argc) {
@@ -166,6 +197,12 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
       options.Russian = lower == "ru";
     } else if (key == "--file") {
       options.File = value;
+    } else if (key == "--expect-version" || key == "--expect") {
+      if (value.empty()) {
+        error = key + " needs a version (3.09)";
+        return false;
+      }
+      (key == "--expect" ? options.Expect : options.ExpectVersion) = value;
     }
   }
   if (options.Command == TCommand::Describe) {
@@ -186,12 +223,27 @@ bool ParseOptions(int argc, char** argv, TCliOptions& options, std::string& erro
     error = "probe takes one --port";
     return false;
   }
+  if (options.Command == TCommand::Station && options.Fixture != !options.Ports.empty()) {
+    error = options.Fixture
+                ? "station --fixture needs the fixture's ports: --port P [--port P2 ...]"
+                : "station takes --port only with --fixture (ports that stay plugged in)";
+    return false;
+  }
+  if (options.Fixture && !options.ResetAuto) {
+    error =
+        "station --fixture polls the receivers in their working protocol: it needs --reset auto";
+    return false;
+  }
   if (needsPort && options.Port.empty()) {
     error = std::string(info->name) + " needs --port COMn or --port /dev/...";
     return false;
   }
   if (options.Scan && options.Restart) {
     error = "probe takes --restart or --scan, not both";
+    return false;
+  }
+  if (options.Resident && (options.Scan || options.Restart)) {
+    error = "probe takes --resident alone (without --restart or --scan)";
     return false;
   }
   if ((options.Command == TCommand::Program || options.Command == TCommand::Station) &&

@@ -26,6 +26,20 @@ std::string LimitNote(const std::string& file) {
          limit + Tr(" байт.", " bytes.");
 }
 
+}  // namespace
+
+std::string NoAnswerHint() {
+  return Tr(
+      "Если приемник остался в загрузчике (задание прервано дважды): выключите и включите "
+      "его, или запустите снова с --reset manual, или перезапустите резидент командой "
+      "probe --resident; probe --scan ищет, на каком протоколе и скорости он отвечает.",
+      "If the receiver was left in its bootloader (a job stopped twice): power-cycle it, "
+      "or run again with --reset manual, or restart its resident with probe --resident; "
+      "probe --scan looks for the protocol and bit rate it answers at.");
+}
+
+namespace {
+
 // Prints the text's lines on standard error, each after the prefix.
 void PrintError(const std::string& prefix, const std::string& text) {
   std::size_t from = 0;
@@ -128,7 +142,8 @@ void TPortJob::EndAtStart(int exit, const std::string& message) {
   Ended();
 }
 
-bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port) {
+bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port,
+                     std::shared_ptr<const std::vector<std::uint8_t>> file) {
   TCurrentJob current(this);
   device_ = port.Device;
   const std::int32_t mode = options.Command == TCommand::Versions ? ModeVersions : ModeProgram;
@@ -140,26 +155,46 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port) {
   inputs.ResetIndex = options.ResetAuto ? 0 : 1;
   inputs.SystemFile = options.File;
   inputs.RequireSystemFile = mode == ModeProgram;
+  if (mode == ModeProgram) inputs.SystemFileBytes = std::move(file);
 
   control_ = std::make_shared<TRunControl>(dm_, *this, false);
   control_->OnFinished = [this, program = mode == ModeProgram, file = options.File] {
     Ended();
     exit_ = JobExit();
+    // A receiver left in its bootloader (a job stopped twice) does not answer its protocol.
+    if (exit_ == ExitNoAnswer) PrintError(prefix_, NoAnswerHint());
     // The resident refuses a file longer than the receiver's firmware area: say which limit.
     if (program && exit_ != ExitSuccess && control_->Job() &&
         control_->Job()->Images.SystemImage.size() > SystemFileLimit + 8)
       PrintError(prefix_, LimitNote(file));
   };
-  control_->OnVersions = [this] {
+  control_->OnVersions = [this, expect = options.Expect] {
     Ended();
     exit_ = JobExit();
+    if (exit_ != ExitSuccess) return;
     // The parked thread is let go the way the window lets it go: the restart goes out.
-    if (exit_ == ExitSuccess) control_->RequestStop();
+    control_->RequestStop();
+    // The end-of-line checks: the firmware whole, and the version the line expects.
+    const TJob& job = *control_->Job();
+    if (job.FirmwareComplete == 0) {
+      exit_ = ExitFirmwareDamaged;
+      message_ = Tr("Прошивка неполная или повреждена", "The firmware is incomplete or damaged");
+      PrintError(prefix_, message_ + Tr(": запишите её заново (program).", ": program it again."));
+    } else if (!expect.empty() && job.ReceiverVersions.Firmware.Number != expect) {
+      exit_ = ExitVersionDiffers;
+      const std::string found = job.ReceiverVersions.Firmware.Number.empty()
+                                    ? Tr("не прочитана", "not read")
+                                    : job.ReceiverVersions.Firmware.Number;
+      message_ = std::string(Tr("Версия прошивки ", "Firmware version ")) + found +
+                 Tr(", ожидалась ", ", expected ") + expect;
+      PrintError(prefix_, message_);
+    }
   };
   control_->ConfigureJob = [&options, given = given_](TJob& job) {
     job.Verify = options.Verify;
     job.BackupDir = options.BackupDir;
     job.BackupLabel = given;
+    job.CheckFirmware = options.Check;
   };
 
   switch (control_->StartJob(mode, inputs)) {
@@ -192,6 +227,8 @@ void TPortJob::RequestStop() {
   if (ended_ && !control_->ThreadRunning()) return;  // already over: nothing to stop
   stopped_ = true;
   if (!finished_) finished_ = std::chrono::steady_clock::now();
+  message_ =
+      Tr("Остановлено по запросу (Ctrl+C или SIGTERM)", "Stopped on request (Ctrl+C or SIGTERM)");
   control_->RequestStop();  // as closing the window after "Yes"
 }
 

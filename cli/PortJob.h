@@ -16,6 +16,10 @@
 #include "programmer/CallQueue.h"
 #include "programmer/RunControl.h"
 
+// What to do after "Receiver not answer!" (standard error only): the receiver may wait in its
+// bootloader after a job was stopped twice.
+std::string NoAnswerHint();
+
 class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TPortJob> {
  public:
   // given: the port as the operator gave it; prefix: what starts each line on standard error
@@ -24,7 +28,9 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   ~TPortJob() override;
 
   // Starts the job on the resolved port; false when it ended at once (Exit() tells how).
-  bool Start(const TCliOptions& options, const TResolvedPort& port);
+  // file: the system file's bytes read once for the whole run (null: the job reads --file).
+  bool Start(const TCliOptions& options, const TResolvedPort& port,
+             std::shared_ptr<const std::vector<std::uint8_t>> file = nullptr);
   // Marks a port that could not even be resolved as ended with that status.
   void EndAtStart(int exit, const std::string& message);
   // Ctrl+C: the stop the single-port job makes (the restart owed to the resident still goes).

@@ -10,6 +10,8 @@
 #include "cli/ExitCodes.h"
 #include "cli/Interrupt.h"
 #include "cli/PortArgument.h"
+#include "cli/Report.h"
+#include "programmer/ResidentCheck.h"
 #include "programmer/RunControl.h"
 #include "receiver/NavReceiverExU.h"
 #include "receiver/ProtocolScan.h"
@@ -41,6 +43,41 @@ struct TVerdict {
 void PrintNewLines(TNavReceiver& session, std::size_t& shown, TLogPrinter& printer) {
   std::vector<std::string> lines = session.Log();
   for (; shown < lines.size(); ++shown) printer.Append(lines[shown]);
+}
+
+plat::TPortEntry EntryOf(const TResolvedPort& port) {
+  plat::TPortEntry entry;
+  entry.Number = port.Number;
+  entry.Name = port.Name;
+  entry.Device = port.Device;
+  return entry;
+}
+
+// probe --resident: a resident left running is sent its restart command.
+int RunResident(const TResolvedPort& port, TLogPrinter& printer) {
+  int error = 0;
+  const std::string line = Tr("  Резидент, 115200 бит/с", "  Resident, 115200 bit/s");
+  printer.Show({line, Tr("ожидание...", "waiting...")});
+  switch (ProbeResident(EntryOf(port), true, error)) {
+    case TResidentProbe::OpenFailed:
+      printer.Finish();
+      std::fprintf(stderr, "%s\n", OpenFailureMessage(port, error).c_str());
+      return ExitOpenFailed;
+    case TResidentProbe::Silent:
+      printer.Show({line, Tr("нет ответа", "not answer")});
+      printer.Finish();
+      std::fprintf(stderr, "%s\n",
+                   Tr("Резидент не отвечает: приемник не ждет в загрузчике.",
+                      "No resident answers: the receiver is not waiting in its bootloader."));
+      return ExitNoAnswer;
+    case TResidentProbe::Answers:
+      break;
+  }
+  printer.Show({line, Tr("перезапущен", "restarted")});
+  printer.Message(Tr("Резиденту отправлена команда перезапуска: приемник возвращается к прошивке",
+                     "The resident was sent its restart command: the receiver goes back to its "
+                     "firmware"));
+  return ExitSuccess;
 }
 
 // probe --scan: every protocol and bit rate in turn until the receiver answers.
@@ -95,6 +132,19 @@ int RunScan(const TCliOptions& options, const TResolvedPort& port, TLogPrinter& 
     return ExitOpenFailed;
   }
   if (!found) {
+    // A receiver left in its resident answers none of them, but a memory read at 115200.
+    int error = 0;
+    if (ProbeResident(EntryOf(port), false, error) == TResidentProbe::Answers) {
+      std::fprintf(
+          stderr, "%s%s%s\n",
+          Tr("Приемник ждет в резиденте (задание было прервано): перезапустите его "
+             "командой zv8810-fwu probe --port ",
+             "The receiver waits in its resident (a job was stopped): restart it with "
+             "zv8810-fwu probe --port "),
+          port.Name.c_str(),
+          Tr(" --resident или выключите и включите его.", " --resident, or power-cycle it."));
+      return ExitNoAnswer;
+    }
     std::fprintf(stderr, "%s\n",
                  Tr("Приемник не отвечает ни на одном протоколе и скорости: проверьте кабель, "
                     "порт и питание приемника",
@@ -115,6 +165,7 @@ int RunProbe(const TCliOptions& options, TLogPrinter& printer) {
   int exitCode = 0;
   if (!ResolvePortOrReport(options.Port, port, exitCode)) return exitCode;
   if (options.Scan) return RunScan(options, port, printer);
+  if (options.Resident) return RunResident(port, printer);
   const std::uint8_t protocol = options.Protocol == "ZORP" ? ProtocolZorp : ProtocolNmea;
 
   TVerdict verdict;
@@ -151,13 +202,28 @@ int RunProbe(const TCliOptions& options, TLogPrinter& printer) {
   }
   if (!connected) {
     printer.Finish();
-    std::fprintf(stderr, "%s\n", Tr("Приемник не отвечает!", "Receiver not answer!"));
+    std::fprintf(stderr, "%s\n%s\n", Tr("Приемник не отвечает!", "Receiver not answer!"),
+                 NoAnswerHint().c_str());
     return ExitNoAnswer;
   }
   if (!options.Restart) {
+    std::string identity;
+    if (protocol == ProtocolZorp) {
+      // The identity packets follow the first answer within a poll cycle.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+      TReceiverIdentity known;
+      while (std::chrono::steady_clock::now() < until) {
+        const TReceiverProperties p = session.GetProperties();
+        known = TReceiverIdentity{p.ModuleNumber, p.ModuleId, p.ProductionDate, p.DeviceId};
+        if (!known.ModuleNumber.empty() && !known.DeviceId.empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      PrintNewLines(session, shown, printer);
+      if (known.Known()) identity = " (" + IdentityText(known) + ")";
+    }
     printer.Message(std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
                     options.Protocol + ", " + std::to_string(options.Baud) + " bit/s, " +
-                    port.Name);
+                    port.Name + identity);
     return ExitSuccess;
   }
 

@@ -16,18 +16,6 @@
 
 namespace {
 
-// A text field of the description block: up to its first zero byte, blanks trimmed.
-std::string Field(const std::uint8_t* block, std::size_t offset, std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; i < size && block[offset + i] != 0; ++i)
-    text.push_back(static_cast<char>(block[offset + i]));
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.back())) text.pop_back();
-  std::size_t start = 0;
-  while (start < text.size() && blank(text[start])) ++start;
-  return text.substr(start);
-}
-
 void WriteVersion(TJsonWriter& json, const TVersionInfo& info, bool withTime) {
   if (info.Number.empty()) {
     json.Null();
@@ -53,42 +41,85 @@ bool FolderWritable(const std::string& folder, std::string& reason) {
 
 }  // namespace
 
-void WriteFileObject(TJsonWriter& json, const std::string& path) {
+void WriteIdentity(TJsonWriter& json, const TReceiverIdentity& identity) {
+  if (!identity.Known()) {
+    json.Null();
+    return;
+  }
+  json.BeginObject()
+      .Key("module_number")
+      .String(identity.ModuleNumber)
+      .Key("module_id")
+      .String(identity.ModuleId)
+      .Key("production_date")
+      .String(identity.ProductionDate)
+      .Key("device_id")
+      .String(identity.DeviceId)
+      .EndObject();
+}
+
+std::string IdentityText(const TReceiverIdentity& identity) {
+  if (!identity.Known()) return "";
+  std::string text;
+  auto add = [&](const char* name, const std::string& value) {
+    if (value.empty()) return;
+    if (!text.empty()) text += ", ";
+    text += std::string(name) + " " + value;
+  };
+  add(Tr("модуль №", "module"), identity.ModuleNumber);
+  add("id", identity.ModuleId);
+  add(Tr("изготовлен", "made"), identity.ProductionDate);
+  add(Tr("устройство", "device"), identity.DeviceId);
+  return text;
+}
+
+void WriteFileFacts(TJsonWriter& json, const TSystemFileFacts& facts, bool forced) {
+  const TFileDescription& d = facts.Description;
+  json.BeginObject().Key("path").String(facts.Path);
+  json.Key("size")
+      .Integer(static_cast<std::int64_t>(facts.Size))
+      .Key("sum")
+      .String(SumText(facts.Sum));
+  json.Key("description");
+  if (!d.Present) {
+    json.Null();
+  } else {
+    json.BeginObject()
+        .Key("device")
+        .String(d.Device)
+        .Key("version")
+        .String(d.Version)
+        .Key("date")
+        .String(d.Date)
+        .Key("time")
+        .String(d.Time)
+        .Key("comment")
+        .String(d.Comment)
+        .EndObject();
+  }
+  json.Key("forced").Bool(forced);
+  json.EndObject();
+}
+
+void WriteFileObject(TJsonWriter& json, const std::string& path, const TCheckedFile* checked) {
   if (path.empty()) {
     json.Null();
+    return;
+  }
+  if (checked != nullptr && checked->Bytes) {
+    WriteFileFacts(json, checked->Facts, checked->Forced);
     return;
   }
   std::ifstream in(path, std::ios::binary);
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                   std::istreambuf_iterator<char>());
-  json.BeginObject().Key("path").String(path);
   if (!in.good() && !in.eof()) {
-    json.Key("size").Null().Key("sum").Null().Key("description").Null().EndObject();
+    json.BeginObject().Key("path").String(path);
+    json.Key("size").Null().Key("sum").Null().Key("description").Null();
+    json.Key("forced").Bool(false).EndObject();
     return;
   }
-  char sum[16];
-  std::snprintf(sum, sizeof sum, "0x%08X", ByteSum(bytes.data(), bytes.size()));
-  json.Key("size").Integer(static_cast<std::int64_t>(bytes.size())).Key("sum").String(sum);
-  json.Key("description");
-  const std::int32_t at = FindText(bytes.data(), bytes.size(), DescriptionMarker);
-  if (at < 0 || bytes.size() - static_cast<std::size_t>(at) < DescriptionBlockSize) {
-    json.Null();
-  } else {
-    const std::uint8_t* block = bytes.data() + at;
-    json.BeginObject()
-        .Key("device")
-        .String(Field(block, 20, 6))
-        .Key("version")
-        .String(Field(block, 26, 3) + "." + Field(block, 29, 3))
-        .Key("date")
-        .String(Field(block, 32, 12))
-        .Key("time")
-        .String(Field(block, 44, 9))
-        .Key("comment")
-        .String(Field(block, 53, 30))
-        .EndObject();
-  }
-  json.EndObject();
+  WriteFileFacts(json, SystemFileFacts(path, bytes), false);
 }
 
 std::string ResultWord(TPortJob& job) {
@@ -102,7 +133,8 @@ std::string FirmwareWord(TPortJob& job) {
   return j->ReceiverVersions.Firmware.Number;
 }
 
-void WriteDeviceObject(TJsonWriter& json, TPortJob& job, const std::string* finished) {
+void WriteDeviceObject(TJsonWriter& json, TPortJob& job, const std::string* finished,
+                       const TCheckedFile* file) {
   auto j = job.Job();
   json.BeginObject();
   json.Key("port").String(job.Given());
@@ -110,7 +142,9 @@ void WriteDeviceObject(TJsonWriter& json, TPortJob& job, const std::string* fini
   json.Key("ok").Bool(job.Exit() == ExitSuccess);
   json.Key("exit").Integer(job.Exit());
   json.Key("result");
-  if (auto result = job.Result())
+  if (job.Stopped())
+    json.String("stopped");
+  else if (auto result = job.Result())
     json.Integer(*result);
   else
     json.Null();
@@ -135,6 +169,18 @@ void WriteDeviceObject(TJsonWriter& json, TPortJob& job, const std::string* fini
   else
     json.Null();
   json.Key("seconds").Number(job.Seconds());
+  json.Key("receiver");
+  WriteIdentity(json, j ? j->Identity : TReceiverIdentity{});
+  json.Key("firmware_complete");
+  if (j && j->FirmwareComplete >= 0)
+    json.Bool(j->FirmwareComplete == 1);
+  else
+    json.Null();
+  json.Key("backup_damaged").Bool(j && j->BackupDamaged);
+  if (file != nullptr) {
+    json.Key("file");
+    WriteFileFacts(json, file->Facts, file->Forced);
+  }
   if (finished != nullptr) json.Key("finished").String(*finished);
   json.Key("log").BeginArray();
   for (const std::string& line : job.Log()) json.String(line);

@@ -254,12 +254,15 @@ TEST(LineE2E, BackupOfAnErasedOrDamagedFirmware) {
     int exit;
     std::string line;
     bool programmed;
+    bool savedDamaged;
   } cases[] = {
-      {"erased", erased, 0, "  Backing up firmware - no firmware to back up", true},
-      {"beyond the area", tooLong, 0, "  Backing up firmware - no firmware to back up", true},
-      {"sum differs", damaged, 4,
-       "  Backing up firmware - Error: the backup failed, nothing was erased (the sum differs)",
+      {"erased", erased, 0, "  Backing up firmware - no firmware to back up", true, false},
+      {"beyond the area", tooLong, 0, "  Backing up firmware - no firmware to back up", true,
        false},
+      // A damaged firmware (a write cut short) must not block its own recovery.
+      {"sum differs", damaged, 0,
+       "  Backing up firmware - Warning: the firmware is damaged (the sum differs), saved as it is",
+       true, true},
   };
   for (auto& c : cases) {
     const std::string flash = files.Path("flash.img");
@@ -274,7 +277,18 @@ TEST(LineE2E, BackupOfAnErasedOrDamagedFirmware) {
       // The receiver goes back to its firmware either way.
       EXPECT_NE(r.Out.find("  System restarting - done"), std::string::npos) << r.Out;
     }
-    EXPECT_TRUE(fs::is_empty(backups)) << c.name;
+    if (c.savedDamaged) {
+      // Kept as it was read, under a name that says what it is.
+      std::vector<fs::path> saved(fs::directory_iterator(backups), fs::directory_iterator{});
+      ASSERT_EQ(saved.size(), 1u) << c.name;
+      EXPECT_NE(saved[0].filename().string().find("COM81-3.05-damaged-"), std::string::npos)
+          << saved[0];
+      const Bytes kept = ReadBinary(saved[0].string());
+      ASSERT_GE(kept.size(), 5001u);
+      EXPECT_TRUE(std::equal(kept.begin(), kept.end(), c.flash.begin() + FirmwareAt + 8));
+    } else {
+      EXPECT_TRUE(fs::is_empty(backups)) << c.name;
+    }
     if (c.programmed)
       EXPECT_TRUE(FlashHolds(flash, fresh)) << c.name;
     else
@@ -400,4 +414,247 @@ TEST(LineE2E, StationProgramsEachReceiverThatAppearsOnce) {
       lines, std::regex("(\\{\"port\":\"COM85\",[^\n]*\"ok\":true,[^\n]*\"finished\":\"[^\"]+\","
                         "\"log\":\\[[^\n]*\\]\\}\n){2}")))
       << lines;
+}
+
+// A file is judged before any port is opened: only a file for this receiver goes out, a file
+// without a description block only with --force; the wire of a good file stays as it is.
+TEST(LineE2E, TheFileIsCheckedBeforeAnythingIsSent) {
+  TFiles files;
+  const std::string good = files.SystemFile("fw.bin", 20000, "3", "09", 11);
+  sim::TFirmwareSpec other;
+  other.Size = 20000;
+  other.DeviceId = "QX4400";
+  WriteBinary(files.Path("qx.bin"), sim::MakeSystemFile(other));
+  Bytes noise(5000);
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::uint8_t>(i * 97 + 13);
+  WriteBinary(files.Path("g.dat"), noise);
+  const std::string text = "release notes: version 3.09\n";
+  WriteBinary(files.Path("notes.txt"), Bytes(text.begin(), text.end()));
+  const std::string flash = files.Path("flash.img");
+  TSimProcess sim(140, {"--flash", flash});
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    int exit;
+    std::string err;  // on standard error
+  } cases[] = {
+      {"random bytes", {"--file", files.Path("g.dat")}, 65, "has no description block"},
+      {"a text file", {"--file", files.Path("notes.txt")}, 65, "run again with --force"},
+      {"another device", {"--file", files.Path("qx.bin")}, 65, "is for the device QX4400"},
+      {"another device, forced", {"--file", files.Path("qx.bin"), "--force"}, 65, "QX4400"},
+      {"another version",
+       {"--file", good, "--expect-version", "3.08"},
+       65,
+       "holds version 3.09, not 3.08"},
+      {"two files", {"--file", good, "--file", files.Path("g.dat")}, 64, "--file is given twice"},
+      {"two reports",
+       {"--file", good, "--report", files.Path("a.json"), "--report", files.Path("b.json")},
+       64,
+       "--report is given twice"},
+  };
+  for (auto& c : cases) {
+    std::vector<std::string> args = {"program", "--port", "COM140"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TRunResult r = RunCli(args);
+    EXPECT_EQ(r.Exit, c.exit) << c.name << "\n" << r.Out << r.Err;
+    EXPECT_NE(r.Err.find(c.err), std::string::npos) << c.name << "\n" << r.Err;
+    EXPECT_EQ(r.Out, "") << c.name << ": nothing may start";
+  }
+  // Without a block and with --force it is written, and the report says so.
+  const std::string report = files.Path("forced.json");
+  TRunResult forced = RunCli({"program", "--port", "COM140", "--file", files.Path("g.dat"),
+                              "--force", "--report", report});
+  EXPECT_EQ(forced.Exit, 0) << forced.Out << forced.Err;
+  EXPECT_NE(forced.Err.find("written because --force was given"), std::string::npos) << forced.Err;
+  EXPECT_NE(ReadText(report).find("\"description\":null,\"forced\":true}"), std::string::npos)
+      << ReadText(report);
+  // The version the line expects: written as without the check.
+  TRunResult expected =
+      RunCli({"program", "--port", "COM140", "--file", good, "--expect-version", "3.09"});
+  EXPECT_EQ(expected.Exit, 0) << expected.Out << expected.Err;
+  EXPECT_EQ(expected.Err, "");
+  sim.Stop();
+  EXPECT_TRUE(FlashHolds(flash, good));
+}
+
+// The end of the line: the firmware read back against its own header, and the version expected.
+TEST(LineE2E, VersionsCheckTellsAWholeFirmwareFromAHalfWrittenOne) {
+  TFiles files;
+  const Bytes factory = FactoryFlash(files);
+  ASSERT_EQ(factory.size(), sim::FlashSize);
+  // As a write stopped after its first frames leaves it: the header (length and sum) and the
+  // description block are there, the rest of the file is erased.
+  Bytes halfWritten = factory;
+  std::fill(halfWritten.begin() + FirmwareAt + 8 + 4096, halfWritten.begin() + FirmwareAt + 0x30000,
+            0xFF);
+  struct {
+    const char* name;
+    Bytes flash;
+    std::vector<std::string> args;
+    int exit;
+    std::string line, err;
+  } cases[] = {
+      {"whole", factory, {"--check"}, 0, "  Checking the firmware - firmware complete", ""},
+      {"whole, expected version",
+       factory,
+       {"--check", "--expect", "3.05"},
+       0,
+       "  Checking the firmware - firmware complete",
+       ""},
+      {"another version",
+       factory,
+       {"--expect", "3.09"},
+       10,
+       "Firmware version: 3.05 (26/11/09)",
+       "Firmware version 3.05, expected 3.09"},
+      {"half written",
+       halfWritten,
+       {"--check", "--expect", "3.05"},
+       9,
+       "  Checking the firmware - firmware incomplete or damaged",
+       "The firmware is incomplete or damaged"},
+      {"half written, not checked", halfWritten, {}, 0, "Firmware version: 3.05 (26/11/09)", ""},
+  };
+  const std::string flash = files.Path("flash.img");
+  for (auto& c : cases) {
+    WriteBinary(flash, c.flash);
+    TSimProcess sim(141, {"--flash", flash});
+    std::vector<std::string> args = {"versions", "--port", "COM141"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TRunResult r = RunCli(args, 120000);
+    EXPECT_EQ(r.Exit, c.exit) << c.name << "\n" << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("\n" + c.line + "\n"), std::string::npos) << c.name << "\n" << r.Out;
+    EXPECT_NE(r.Err.find(c.err), std::string::npos) << c.name << "\n" << r.Err;
+    EXPECT_NE(r.Out.find("  System restarting - done"), std::string::npos) << c.name;
+  }
+}
+
+// In ZORP the receiver says who it is: the report, the summary and probe show it.
+TEST(LineE2E, TheReceiversIdentityInZorp) {
+  TFiles files;
+  const std::string report = files.Path("r.json");
+  TSimProcess first(142, {"--protocol", "zorp"});
+  TSimProcess second(143, {"--protocol", "zorp"});
+  TRunResult r = RunCli({"versions", "--protocol", "zorp", "--port", "COM142", "--port", "COM143",
+                         "--report", report});
+  EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+  const std::string identity =
+      "module ZV8810-000417, id ZV-8810 GNSS module, made 2009-11-26, device ZV-8810";
+  EXPECT_TRUE(std::regex_search(r.Out, std::regex("\nport +result +firmware +seconds +receiver\n"
+                                                  "COM142 +ok +3\\.05 +[0-9.]+ +" +
+                                                  identity + "\n")))
+      << r.Out;
+  EXPECT_NE(
+      DeviceObject(ReadText(report), "COM143")
+          .find("\"receiver\":{\"module_number\":\"ZV8810-000417\",\"module_id\":\"ZV-8810 "
+                "GNSS module\",\"production_date\":\"2009-11-26\",\"device_id\":\"ZV-8810\"}"),
+      std::string::npos)
+      << ReadText(report);
+  TRunResult probe = RunCli({"probe", "--protocol", "zorp", "--port", "COM142"});
+  EXPECT_EQ(probe.Exit, 0) << probe.Err;
+  EXPECT_NE(probe.Out.find("Receiver answers: ZORP, 115200 bit/s, COM142 (" + identity + ")\n"),
+            std::string::npos)
+      << probe.Out;
+}
+
+// The station reads, checks and sums its file once: a bad file stops it at start, a file replaced
+// while it runs changes nothing, and every line of its report names the file it wrote.
+TEST(LineE2E, StationReadsItsFileOnceAndNoticesAFastReplug) {
+  TFiles files;
+  fs::create_directories(files.Path("folder.bin"));
+  WriteBinary(files.Path("empty.bin"), {});
+  WriteBinary(files.Path("g.dat"), Bytes(4000, 0x5A));
+  struct {
+    const char* name;
+    std::string file;
+    int exit;
+    std::string err;
+  } bad[] = {
+      {"empty", files.Path("empty.bin"), 65, "The system file is empty"},
+      {"a folder", files.Path("folder.bin"), 66, "is a folder"},
+      {"missing", files.Path("none.bin"), 66, "not found"},
+      {"no description block", files.Path("g.dat"), 65, "--force"},
+  };
+  for (auto& c : bad) {
+    TRunResult r = RunCli({"station", "--file", c.file}, 10000);
+    EXPECT_EQ(r.Exit, c.exit) << c.name << "\n" << r.Err;
+    EXPECT_NE(r.Err.find(c.err), std::string::npos) << c.name << "\n" << r.Err;
+  }
+
+  const std::string file = files.SystemFile("fw.bin", 3000, "3", "09", 12);
+  const Bytes original = ReadBinary(file);
+  const std::string report = files.Path("station.jsonl");
+  const std::string flash = files.Path("flash.img");
+  std::thread bench([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    auto plugged = std::make_unique<TSimProcess>(144, std::vector<std::string>{"--flash", flash});
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));  // programmed, stays
+    // The file changes under the running station: the next receiver still gets the first one.
+    files.SystemFile("fw.bin", 3000, "4", "00", 13);
+    // Unplugged and plugged again at once, faster than a look at the port list.
+    plugged.reset();
+    plugged = std::make_unique<TSimProcess>(144, std::vector<std::string>{"--flash", flash});
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+    // A receiver that never answers the erase: Ctrl+C finds its job running.
+    TSimProcess stuck(145, {"--fault", "erase-silent"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+  });
+  TRunResult r = RunCliInterrupted({"station", "--file", file, "--report", report}, 17000);
+  bench.join();
+  EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
+  EXPECT_TRUE(std::regex_match(r.Out, std::regex("COM144  ok  3\\.09  [0-9.]+ s\n"
+                                                 "1 done, 0 failed\n"
+                                                 "COM144  ok  3\\.09  [0-9.]+ s\n"
+                                                 "2 done, 0 failed\n"
+                                                 "COM145  stopped  -  [0-9.]+ s  Stopped on "
+                                                 "request \\(Ctrl\\+C or SIGTERM\\)\n"
+                                                 "2 done, 1 failed\n")))
+      << r.Out << r.Err;
+  EXPECT_NE(r.Err.find("station: file " + file + ", 3000 bytes, sum 0x"), std::string::npos)
+      << r.Err;
+  EXPECT_NE(r.Err.find(", version 3.09, device ZV8810\n"), std::string::npos) << r.Err;
+  Bytes flashed = ReadBinary(flash);
+  ASSERT_EQ(flashed.size(), sim::FlashSize);
+  const Bytes image = sim::SystemImageOf(original);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), flashed.begin() + FirmwareAt))
+      << "the second receiver did not get the file the station started with";
+  const std::string lines = ReadText(report);
+  EXPECT_TRUE(std::regex_match(
+      lines,
+      std::regex("(\\{\"port\":\"COM144\",[^\n]*\"ok\":true,[^\n]*\"file\":\\{\"path\":\"" + file +
+                 "\",\"size\":3000,\"sum\":\"0x[0-9A-F]{8}\",\"description\":\\{\"device\":"
+                 "\"ZV8810\",\"version\":\"3.09\"[^\n]*\"forced\":false\\},\"finished\":"
+                 "[^\n]*\n){2}"
+                 "\\{\"port\":\"COM145\",[^\n]*\"ok\":false,\"exit\":130,\"result\":"
+                 "\"stopped\",\"message\":\"Stopped on request[^\n]*\n")))
+      << lines;
+}
+
+// A fixture whose adapter stays plugged in: each receiver that starts answering is programmed
+// once and left alone while it answers; the next one, after a silence, is programmed again.
+TEST(LineE2E, StationFixtureProgramsEachReceiverThatStartsAnswering) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 3000, "3", "09", 14);
+  const std::string first = files.Path("first.img"), second = files.Path("second.img");
+  std::thread bench([&] {
+    {
+      TSimProcess sim(146, {"--flash", first});
+      std::this_thread::sleep_for(std::chrono::milliseconds(9000));  // programmed, answering
+    }                                                                // taken out of the fixture
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    TSimProcess next(146, {"--flash", second});
+    std::this_thread::sleep_for(std::chrono::milliseconds(9000));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  TRunResult r =
+      RunCliInterrupted({"station", "--fixture", "--port", "COM146", "--file", file}, 19000);
+  bench.join();
+  EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+  EXPECT_TRUE(std::regex_match(r.Out, std::regex("COM146  ok  3\\.09  [0-9.]+ s\n"
+                                                 "1 done, 0 failed\n"
+                                                 "COM146  ok  3\\.09  [0-9.]+ s\n"
+                                                 "2 done, 0 failed\n")))
+      << r.Out << r.Err;
+  EXPECT_TRUE(FlashHolds(first, file));
+  EXPECT_TRUE(FlashHolds(second, file));
 }
