@@ -112,6 +112,8 @@ void TPortJob::Post(int, std::function<void()> fn) {
 
 void TPortJob::ShowMessage(const TMessage& message) {
   message_ = message.Text.substr(0, message.Text.find_first_of("\r\n"));
+  // A job whose port went away was stopped by that: the message says so, not the stage's code.
+  if (PortLost()) message_ = TRunControl::PortLostText(*control_->Job());
   if (message.Icon == TMessageIcon::Information) {
     printer_.Message(message.Text);
   } else {
@@ -243,6 +245,10 @@ void TPortJob::Close() {
   TCurrentJob current(this);
   control_->Close();
   printer_.Finish();
+}
+
+bool TPortJob::PortLost() const {
+  return control_ && control_->Job() && control_->Job()->StopReason() == TStopReason::PortLost;
 }
 
 int TPortJob::Exit() const {

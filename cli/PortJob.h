@@ -45,6 +45,8 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   const std::string& Device() const { return device_; }
   int Exit() const;
   bool Stopped() const { return stopped_; }
+  // The job was stopped because its port went away.
+  bool PortLost() const;
   // The programming thread's result, or nothing when the job never reached the thread.
   std::optional<std::int32_t> Result() const;
   const std::string& FinalMessage() const { return message_; }

@@ -142,7 +142,7 @@ void WriteDeviceObject(TJsonWriter& json, TPortJob& job, const std::string* fini
   json.Key("ok").Bool(job.Exit() == ExitSuccess);
   json.Key("exit").Integer(job.Exit());
   json.Key("result");
-  if (job.Stopped())
+  if (job.Stopped() || job.PortLost())
     json.String("stopped");
   else if (auto result = job.Result())
     json.Integer(*result);

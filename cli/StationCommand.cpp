@@ -45,6 +45,8 @@ std::string DeviceStamp(const plat::TPortEntry& entry) {
   if (::lstat(alias.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
     stamp += ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_ctim.tv_sec) + "." +
              std::to_string(info.st_ctim.tv_nsec);
+#else
+  (void)entry;  // a replug on Windows shows as the name going away and coming back
 #endif
   return stamp;
 }

@@ -658,3 +658,18 @@ TEST(LineE2E, StationFixtureProgramsEachReceiverThatStartsAnswering) {
   EXPECT_TRUE(FlashHolds(first, file));
   EXPECT_TRUE(FlashHolds(second, file));
 }
+
+// A job cut short by a pulled cable: the report says it stopped and why, not a stage's code.
+TEST(LineE2E, AJobStoppedByALostPortIsReportedAsSuch) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 20000, "3", "08", 15);
+  const std::string report = files.Path("r.json");
+  TSimProcess sim(147, {"--fault", "drop=5"});
+  TRunResult r = RunCli({"program", "--port", "COM147", "--file", file, "--report", report});
+  EXPECT_EQ(r.Exit, 8) << r.Out << r.Err;
+  EXPECT_TRUE(std::regex_search(ReadText(report),
+                                std::regex("\"ok\":false,\"exit\":8,\"result\":\"stopped\","
+                                           "\"message\":\"The port COM147 \\([^)]+\\) was lost: "
+                                           "check the cable and the adapter\\.\"")))
+      << ReadText(report);
+}
