@@ -50,14 +50,21 @@ class TSettingsWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The folder (with its trailing separator) of the settings file iniName: exeFolder where the
+// program can write the file there, otherwise userFolder. Folders of installed programs (/usr,
+// Program Files) are never written into, even by an administrator's run.
+std::string SettingsFolderFor(const std::string& exeFolder, const std::string& iniName,
+                              const std::string& userFolder);
+
 class TDM {
  public:
-  // Fixes ExePath and IniName from the running executable.
+  // Fixes ExePath and IniName from the running executable, and the settings file's folder:
+  // beside the executable, or the user's configuration folder (SettingsFolderFor).
   TDM();
   // For tests: the settings live in folder (with its trailing separator) under iniName.
   TDM(std::string folder, std::string iniName);
 
-  std::string SettingsPath() const { return ExePath + IniName; }
+  std::string SettingsPath() const { return settingsFolder_ + IniName; }
   // Fills Sets and IsRussian; creates or repairs the file. Throws TSettingsWriteError when the
   // file must be written and cannot be.
   void LoadSettings();
@@ -74,6 +81,7 @@ class TDM {
 
  private:
   TSystemFileLoad lastSystemFileLoad_ = TSystemFileLoad::NotFound;
+  std::string settingsFolder_;  // with its trailing separator
 };
 
 // The program's start-up of the data module: settings read, an unwritable file reported through

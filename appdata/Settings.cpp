@@ -1,4 +1,5 @@
-// The settings file: Key=Value lines without sections, beside the executable.
+// The settings file: Key=Value lines without sections, beside the executable or in the user's
+// configuration folder (SettingsLocation.cpp).
 //
 // "ResetType" and "Lang" accept a decimal integer: optional blanks around it, an optional sign,
 // then digits, within the 32-bit range ("1", " 1 ", "+1", "-3"). Anything else ("", "1x", "0x1",
@@ -15,6 +16,7 @@
 #include "appdata/MessageSink.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileWrite.h"
+#include "platform/UserFolders.h"
 
 TSets Sets;
 std::string ExePath;
@@ -51,6 +53,10 @@ bool ReadLines(const std::string& path, TLines& lines) {
 }
 
 bool WriteLines(const std::string& path, const TLines& lines) {
+  // The user's configuration folder may not exist yet.
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::error_code ec;
+  if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return plat::WriteFileWhole(path, text);
@@ -125,11 +131,13 @@ TDM::TDM() {
   std::filesystem::path exe = plat::ExecutablePath();
   ExePath = exe.parent_path().string() + "/";
   IniName = exe.stem().string() + ".ini";
+  settingsFolder_ = SettingsFolderFor(ExePath, IniName, plat::UserConfigFolder());
 }
 
 TDM::TDM(std::string folder, std::string iniName) {
   ExePath = std::move(folder);
   IniName = std::move(iniName);
+  settingsFolder_ = ExePath;
 }
 
 void TDM::LoadSettings() {

@@ -60,7 +60,8 @@ else()
       "zv8810-sim. Users who open serial ports must be in the dialout group\n"
       "(sudo usermod -aG dialout USER, then log in again).")
   string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst
+      ${CMAKE_SOURCE_DIR}/packaging/postrm)
 endif()
 include(CPack)
 

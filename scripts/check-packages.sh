@@ -74,6 +74,8 @@ else
   check "the description tells about the dialout group" has_match "$fields" 'dialout'
   dpkg-deb -e "$deb" "$out/control"
   check "postinst prints the dialout note" grep -q 'usermod -aG dialout' "$out/control/postinst"
+  check "postrm removes a settings file an earlier version left in /usr/bin" \
+    grep -q 'rm -f /usr/bin/ZV8810_FWU.ini' "$out/control/postrm"
 fi
 
 echo "check-packages: $passes passed, $failures failed"

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "appdata/DMU.h"
 #include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
+#include "platform/UserFolders.h"
 #include "tests/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -187,6 +189,80 @@ TEST_F(DataModule, SavingFailuresShowTheMessageAndLoseNothing) {
             (std::vector<std::string>{"Settings file not saved!", "Ошибка сохранения настроек!"}));
 }
 
+// A folder of an installed program, which the program never writes into.
+std::string InstalledProgramFolder() {
+#ifdef _WIN32
+  const char* programFiles = std::getenv("ProgramFiles");
+  return std::string(programFiles ? programFiles : "C:\\Program Files") +
+         "\\ZV8810 Firmware Updater\\";
+#else
+  return "/usr/bin/";
+#endif
+}
+
+// Where the settings file lives: beside the executable where the program can write it (a
+// portable copy), in the user's configuration folder where it cannot or where the executable is
+// an installed program's.
+TEST_F(DataModule, SettingsLiveBesideTheExecutableOrInTheUsersFolder) {
+  const std::string user = folder + "config/zv8810-fwu/";
+  EXPECT_EQ(SettingsFolderFor(folder, "ZV8810_FWU.ini", user), folder) << "no file yet";
+  WriteFile(Ini(), "ResetType=1\r\nLang=0\r\n");
+  EXPECT_EQ(SettingsFolderFor(folder, "ZV8810_FWU.ini", user), folder) << "a file there";
+  EXPECT_EQ(SettingsFolderFor(InstalledProgramFolder(), "ZV8810_FWU.ini", user), user);
+  EXPECT_EQ(SettingsFolderFor("", "ZV8810_FWU.ini", user), user) << "the executable unknown";
+
+  // The installed program's first start makes the user's folder and file, and says nothing;
+  // what the operator chose is read back at the next start.
+  dm = TDM(SettingsFolderFor(InstalledProgramFolder(), "ZV8810_FWU.ini", user), "ZV8810_FWU.ini");
+  CreateDataModule(dm);
+  EXPECT_TRUE(sink.texts.empty());
+  EXPECT_EQ(ReadFile(user + "ZV8810_FWU.ini"),
+            "ComRate=115200\r\nProtocol=NMEA\r\nResetType=1\r\nLang=0\r\n");
+  Sets.ComPort = "COM9";
+  Sets.Lang = 1;
+  EXPECT_TRUE(dm.SaveSettings());
+  dm = TDM(SettingsFolderFor(InstalledProgramFolder(), "ZV8810_FWU.ini", user), "ZV8810_FWU.ini");
+  CreateDataModule(dm);
+  EXPECT_EQ(Sets.ComPort, "COM9");
+  EXPECT_TRUE(IsRussian);
+  EXPECT_TRUE(sink.texts.empty());
+  EXPECT_EQ(ReadFile(Ini()), "ResetType=1\r\nLang=0\r\n") << "the other file is not touched";
+}
+
+// The user's folders follow the system's variables.
+TEST(UserFolders, FollowTheSystemsVariables) {
+#ifdef _WIN32
+  const char* config = "APPDATA";
+  const char* data = "LOCALAPPDATA";
+  const std::string base = "C:\\Users\\op\\AppData\\X";
+  const std::string tail = "\\ZV8810 Firmware Updater\\";
+#else
+  const char* config = "XDG_CONFIG_HOME";
+  const char* data = "XDG_DATA_HOME";
+  const std::string base = "/home/op/x";
+  const std::string tail = "/zv8810-fwu/";
+#endif
+  for (const char* variable : {config, data}) {
+    const char* old = std::getenv(variable);
+    const std::string saved = old ? old : "";
+#ifdef _WIN32
+    _putenv_s(variable, base.c_str());
+#else
+    setenv(variable, base.c_str(), 1);
+#endif
+    const std::string got = variable == config ? plat::UserConfigFolder() : plat::UserDataFolder();
+    EXPECT_EQ(got, base + tail) << variable;
+#ifdef _WIN32
+    _putenv_s(variable, saved.c_str());
+#else
+    if (old)
+      setenv(variable, saved.c_str(), 1);
+    else
+      unsetenv(variable);
+#endif
+  }
+}
+
 // Line ends as other editors leave them: every kind is read, CR LF is written.
 TEST_F(DataModule, LineEndsOfEveryKindAreRead) {
   struct {
@@ -284,6 +360,46 @@ TEST_F(DataModule, SavingAWritableFileInAReadOnlyFolder) {
             "# install\r\nResetType=0\r\nLang=0\r\nComPort=COM8\r\nComRate=115200\r\n"
             "Protocol=NMEA\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// A folder the operator cannot write to (an install by an administrator): the settings go to
+// the user's folder, unless a file there was opened up for the operator. The operator is another
+// user when the tests run as root.
+TEST_F(DataModule, AReadOnlyExecutableFolderSendsTheSettingsToTheUsersFolder) {
+  const std::string user = folder + "config/zv8810-fwu/";
+  const std::string install = folder + "install/";
+  fs::create_directories(install);
+  struct {
+    const char* name;
+    int fileMode;  // 0: no file
+    bool beside;
+  } cases[] = {
+      {"no file", 0, false},
+      {"a file the operator may write", 0666, true},
+      {"a read-only file", 0444, false},
+  };
+  for (const auto& c : cases) {
+    fs::remove(install + "ZV8810_FWU.ini");
+    if (c.fileMode != 0) {
+      WriteFile(install + "ZV8810_FWU.ini", "ResetType=1\r\nLang=0\r\n");
+      ASSERT_EQ(chmod((install + "ZV8810_FWU.ini").c_str(), static_cast<mode_t>(c.fileMode)), 0);
+    }
+    ASSERT_EQ(chmod(install.c_str(), 0555), 0);
+    const std::string expected = c.beside ? install : user;
+    auto chosen = [&] { return SettingsFolderFor(install, "ZV8810_FWU.ini", user) == expected; };
+    if (geteuid() == 0) {
+      ASSERT_EQ(chmod(TempDir().c_str(), 0711), 0);  // the other user may pass through
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && chosen() ? 0 : 1);
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name;
+    } else {
+      EXPECT_TRUE(chosen()) << c.name;
+    }
+    ASSERT_EQ(chmod(install.c_str(), 0755), 0);
+  }
 }
 #endif
 
