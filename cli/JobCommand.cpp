@@ -118,6 +118,9 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
           prefix, [&output](const std::string& line) { output.Line(line); }, nullptr);
     }
     jobs.push_back(std::make_shared<TPortJob>(queue, dm, *jobPrinter, given[i], prefix));
+    // Error lines share the terminal with the live status lines.
+    if (output.Terminal())
+      jobs.back()->SetErrorOut([&output](const std::string& line) { output.LineTo(stderr, line); });
   }
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     if (resolveExit[i] != 0)

@@ -41,6 +41,20 @@ void TLineOutput::Line(const std::string& line) {
   std::fflush(out_);
 }
 
+void TLineOutput::LineTo(std::FILE* stream, const std::string& line) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (terminal_) {
+    Erase();
+    std::fflush(out_);
+  }
+  std::fprintf(stream, "%s\n", line.c_str());
+  std::fflush(stream);
+  if (terminal_) {
+    Draw();
+    std::fflush(out_);
+  }
+}
+
 void TLineOutput::Status(const std::vector<std::string>& lines) {
   std::lock_guard<std::mutex> lock(lock_);
   if (!terminal_ || lines == status_) return;

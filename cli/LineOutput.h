@@ -15,6 +15,8 @@ class TLineOutput {
   bool Terminal() const { return terminal_; }
   // A complete line, above the status block.
   void Line(const std::string& line);
+  // A complete line on another stream (standard error) that shares the terminal.
+  void LineTo(std::FILE* stream, const std::string& line);
   // The status block's lines (only drawn on a terminal).
   void Status(const std::vector<std::string>& lines);
   // Removes the status block (before the summary).

@@ -118,7 +118,21 @@ void TPortJob::ShowMessage(const TMessage& message) {
     printer_.Message(message.Text);
   } else {
     printer_.Finish();
-    PrintError(prefix_, message.Text);
+    Error(message.Text);
+  }
+}
+
+void TPortJob::Error(const std::string& text) {
+  if (!errorOut_) {
+    PrintError(prefix_, text);
+    return;
+  }
+  std::size_t from = 0;
+  for (;;) {
+    std::size_t end = text.find_first_of("\r\n", from);
+    errorOut_(prefix_ + text.substr(from, end - from));
+    if (end == std::string::npos) break;
+    from = end + 1;
   }
 }
 
@@ -140,7 +154,7 @@ void TPortJob::EndAtStart(int exit, const std::string& message) {
   startFailed_ = true;
   exit_ = exit;
   message_ = message.substr(0, message.find('\n'));
-  PrintError(prefix_, message);
+  Error(message);
   Ended();
 }
 
@@ -164,11 +178,11 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port,
     Ended();
     exit_ = JobExit();
     // A receiver left in its bootloader (a job stopped twice) does not answer its protocol.
-    if (exit_ == ExitNoAnswer) PrintError(prefix_, NoAnswerHint());
+    if (exit_ == ExitNoAnswer) Error(NoAnswerHint());
     // The resident refuses a file longer than the receiver's firmware area: say which limit.
     if (program && exit_ != ExitSuccess && control_->Job() &&
         control_->Job()->Images.SystemImage.size() > SystemFileLimit + 8)
-      PrintError(prefix_, LimitNote(file));
+      Error(LimitNote(file));
   };
   control_->OnVersions = [this, expect = options.Expect] {
     Ended();
@@ -181,7 +195,7 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port,
     if (job.FirmwareComplete == 0) {
       exit_ = ExitFirmwareDamaged;
       message_ = Tr("Прошивка неполная или повреждена", "The firmware is incomplete or damaged");
-      PrintError(prefix_, message_ + Tr(": запишите её заново (program).", ": program it again."));
+      Error(message_ + Tr(": запишите её заново (program).", ": program it again."));
     } else if (!expect.empty() && job.ReceiverVersions.Firmware.Number != expect) {
       exit_ = ExitVersionDiffers;
       const std::string found = job.ReceiverVersions.Firmware.Number.empty()
@@ -189,7 +203,7 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port,
                                     : job.ReceiverVersions.Firmware.Number;
       message_ = std::string(Tr("Версия прошивки ", "Firmware version ")) + found +
                  Tr(", ожидалась ", ", expected ") + expect;
-      PrintError(prefix_, message_);
+      Error(message_);
     }
   };
   control_->ConfigureJob = [&options, given = given_](TJob& job) {
@@ -205,7 +219,7 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port,
     case TRunControl::TStart::PortNotOpened: {
       const std::string reason = (port.Device.empty() ? port.Name : port.Device) + ": " +
                                  plat::OpenFailureReason(control_->LastOpenError());
-      PrintError(prefix_, reason);
+      Error(reason);
       if (!message_.empty()) message_ += " ";
       message_ += reason;
       exit_ = ExitOpenFailed;

@@ -27,6 +27,9 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   TPortJob(TCallQueue& queue, TDM& dm, TLogPrinter& printer, std::string given, std::string prefix);
   ~TPortJob() override;
 
+  // Where the job's error lines go (each with its prefix) instead of straight to standard error:
+  // the shared output that keeps live status lines on a terminal.
+  void SetErrorOut(std::function<void(const std::string&)> out) { errorOut_ = std::move(out); }
   // Starts the job on the resolved port; false when it ended at once (Exit() tells how).
   // file: the system file's bytes read once for the whole run (null: the job reads --file).
   bool Start(const TCliOptions& options, const TResolvedPort& port,
@@ -69,6 +72,8 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
  private:
   friend class TCurrentJob;
   void Ended();
+  // Prints the text's lines as errors (standard error, or the error output when set).
+  void Error(const std::string& text);
   // The job's exit status: its result, or 8 when its port went away, or 6 when the receiver
   // never answered in its working protocol.
   int JobExit() const;
@@ -87,6 +92,7 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   bool startFailed_ = false;
   int exit_ = 0;
   std::string message_;
+  std::function<void(const std::string&)> errorOut_;
 };
 
 // While it lives, message boxes belong to the job (the calls of several jobs run on one thread,

@@ -202,7 +202,11 @@ int RunStation(const TCliOptions& options) {
         "[" + shown + "] ", [](const std::string&) {}, nullptr);
     started.job =
         std::make_shared<TPortJob>(queue, dm, *started.printer, shown, "[" + shown + "] ");
-    if (output.Terminal()) output.Line(shown + "  found");
+    if (output.Terminal()) {
+      // Error lines share the terminal with the live status lines.
+      started.job->SetErrorOut([&output](const std::string& line) { output.LineTo(stderr, line); });
+      output.Line(shown + "  found");
+    }
     auto job = started.job;
     running.emplace(port.Name, std::move(started));
     job->Start(options, port, file.Bytes);
