@@ -673,3 +673,28 @@ TEST(LineE2E, AJobStoppedByALostPortIsReportedAsSuch) {
                                            "check the cable and the adapter\\.\"")))
       << ReadText(report);
 }
+
+// A program killed in the middle of a write leaves the receiver in its resident: the next job
+// only hears silence and says what to try; probe --resident brings the receiver back.
+TEST(LineE2E, AReceiverLeftInItsResidentIsFoundAndRestarted) {
+  TFiles files;
+  const std::string file = files.SystemFile("fw.bin", 204800, "3", "09", 16);
+  TSimProcess sim(148, {"--timing"});
+  // Killed while frames are being written (the harness kills what outlives its time).
+  TRunResult killed = RunProgram(CliPath(), {"program", "--port", "COM148", "--file", file}, 7000);
+  ASSERT_EQ(killed.Err.rfind("timed out\n", 0), 0u) << "not killed mid-write:\n" << killed.Out;
+  TRunResult silent = RunCli({"versions", "--port", "COM148"});
+  EXPECT_EQ(silent.Exit, 6) << silent.Out << silent.Err;
+  EXPECT_NE(silent.Err.find("Receiver not answer!\nIf the receiver was left in its bootloader"),
+            std::string::npos)
+      << silent.Err;
+  EXPECT_EQ(silent.Out.find("bootloader"), std::string::npos) << "the hint is on standard error";
+  TRunResult restart = RunCli({"probe", "--port", "COM148", "--resident"});
+  EXPECT_EQ(restart.Exit, 0) << restart.Out << restart.Err;
+  EXPECT_NE(restart.Out.find("  Resident, 115200 bit/s - restarted\n"), std::string::npos)
+      << restart.Out;
+  TRunResult back = RunCli({"probe", "--port", "COM148"});
+  EXPECT_EQ(back.Exit, 0) << "the receiver runs its firmware again\n" << back.Out << back.Err;
+  TRunResult none = RunCli({"probe", "--port", "COM148", "--resident"});
+  EXPECT_EQ(none.Exit, 6) << none.Out << none.Err;
+}
