@@ -51,7 +51,15 @@ set_tests_properties(wine_cli_e2e PROPERTIES LABELS e2e TIMEOUT 900 RUN_SERIAL T
 add_executable(zv8810-window-driver ${CMAKE_CURRENT_LIST_DIR}/window_driver.cpp)
 target_include_directories(zv8810-window-driver PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(zv8810-window-driver PRIVATE UNICODE _UNICODE)
+target_link_options(zv8810-window-driver PRIVATE -municode)
 add_dependencies(zv8810-window-driver ZV8810_FWU)
 add_test(NAME wine_installer COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-installer.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(wine_installer PROPERTIES LABELS package TIMEOUT 300
   FIXTURES_REQUIRED windows_packages RESOURCE_LOCK packages)
+
+# The window against zv8810-sim, driven through its controls by zv8810-window-driver.exe, beside
+# the Linux zv8810-fwu: the same log lines and messages. Alone, like wine_cli_e2e.
+add_test(NAME wine_window_e2e
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-window-e2e.sh ${CMAKE_BINARY_DIR} ${ZV_LINUX_BUILD})
+set_tests_properties(wine_window_e2e PROPERTIES LABELS e2e TIMEOUT 900 RUN_SERIAL TRUE
+  SKIP_RETURN_CODE 77)

@@ -7,17 +7,26 @@
 //     Starts the window, checks its English captions, chooses "Rus" in the About window, closes
 //     the window; starts it again and checks that it comes up in Russian with "Rus" kept; puts
 //     "Eng" back and closes it. The settings file beside the window must hold Lang=0 at the end.
+//   zv8810-window-driver job WINDOW.exe program|versions [reset=ITEM] [rate=R] [protocol=P]
+//                           [file=PATH] [close=N] [go]
+//     One job as an operator runs it: the boxes' items chosen, the file typed, the button pressed,
+//     every message box read ("MESSAGE ..." lines) and answered, then the log list read ("LOG
+//     ..." lines). close=N: once the log has N lines the window is asked to close, answered "No"
+//     (the job must go on), then "Yes" (the program must end); the questions print as
+//     "QUESTION ..." lines. go: "READY" is printed and a line awaited before the press.
 //   zv8810-window-driver pictures WINDOW.exe FOLDER PREFIX
 //     Saves pictures of the idle window and of the About window as 24-bit bitmaps.
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ui/win32/ControlIds.h"
 
@@ -256,12 +265,155 @@ int Pictures(const std::string& exe, const std::string& folder, const std::strin
   return failures;
 }
 
+// The lines of the window's log list.
+std::vector<std::string> LogLines(HWND box) {
+  std::vector<std::string> lines;
+  DWORD_PTR count = 0;
+  SendMessageTimeoutW(box, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+  for (int i = 0; i < static_cast<int>(count); ++i) {
+    wchar_t line[1024] = L"";
+    SendMessageTimeoutW(box, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line), SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+    lines.push_back(Utf8(line));
+  }
+  return lines;
+}
+
+// A message box's text: its static text control (identifier 0xFFFF).
+std::string BoxText(HWND box) {
+  return Text(GetDlgItem(box, 0xFFFF));
+}
+
+// Prints a text's lines under a tag, CR, LF and CR LF alike, empty lines left out.
+void PrintLines(const char* tag, const std::string& text) {
+  std::string line;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '\r' || text[i] == '\n') {
+      if (!line.empty()) std::printf("%s %s\n", tag, line.c_str());
+      line.clear();
+    } else {
+      line += text[i];
+    }
+  }
+  std::fflush(stdout);
+}
+
+void Choose(TWindowProcess& window, int id, const std::string& item) {
+  HWND combo = window.Control(id);
+  DWORD_PTR index = static_cast<DWORD_PTR>(CB_ERR);
+  std::wstring wide = Wide(item);
+  SendMessageTimeoutW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                      reinterpret_cast<LPARAM>(wide.c_str()), SMTO_ABORTIFHUNG, 5000, &index);
+  Check(static_cast<int>(index) >= 0, "the box offers " + item);
+  SendMessageTimeoutW(combo, CB_SETCURSEL, index, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  SendMessageTimeoutW(window.Main, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                      reinterpret_cast<LPARAM>(combo), SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+// One job as an operator runs it: the inputs set through the controls, the button pressed, the
+// final message box read and answered; then the log list is read. Prints the log's lines
+// ("LOG ...") and the messages' lines ("MESSAGE ..."). With closeAfter, the window is asked to
+// close as soon as the log has that many lines: "No" first (the job goes on), then "Yes".
+int Job(const std::string& exe, const std::string& button, const std::string& rate,
+        const std::string& protocol, const std::string& reset, const std::string& file,
+        int closeAfter, bool waitForGo) {
+  TWindowProcess window;
+  Check(window.Start(exe), "the window comes up");
+  if (window.Main == nullptr) return failures;
+  if (!reset.empty()) Choose(window, IdResetCombo, reset);
+  if (!rate.empty()) Choose(window, IdRateCombo, rate);
+  if (!protocol.empty()) Choose(window, IdProtCombo, protocol);
+  if (!file.empty()) {
+    // The field's text as typed (its change notification describes the file).
+    SendMessageTimeoutW(window.Control(IdBinFileEdit), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(Wide(file).c_str()), SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+  }
+  if (waitForGo) {  // the caller changes the world (pulls the port) before the press
+    std::printf("READY\n");
+    std::fflush(stdout);
+    char line[16];
+    if (std::fgets(line, sizeof line, stdin) == nullptr) return ++failures;
+  }
+  window.Press(button == "versions" ? IdVerCheckBut : IdProgBut);
+  HWND box = nullptr;
+  if (closeAfter > 0) {
+    WaitFor(
+        [&] {
+          return LogLines(window.Control(IdLogBox)).size() >= static_cast<std::size_t>(closeAfter)
+                     ? window.Main
+                     : nullptr;
+        },
+        120);
+    for (const char* answer : {"No", "Yes"}) {
+      PostMessageW(window.Main, WM_CLOSE, 0, 0);
+      box = WaitFor([&] { return window.Dialog(); }, 20);
+      Check(box != nullptr, std::string("closing asks first (answered ") + answer + ")");
+      if (box == nullptr) break;
+      PrintLines("QUESTION", Text(box) + "\r" + BoxText(box));
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer[0] == 'Y' ? IDYES : IDNO, BN_CLICKED), 0);
+      WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+      if (answer[0] == 'N') {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        Check(IsWindow(window.Main) &&
+                  WaitForSingleObject(window.Process.hProcess, 0) == WAIT_TIMEOUT,
+              "\"No\" leaves the window open and the job running");
+      }
+    }
+    const std::vector<std::string> lines = LogLines(window.Control(IdLogBox));
+    const bool ended = WaitForSingleObject(window.Process.hProcess, 20000) == WAIT_OBJECT_0;
+    Check(ended, "\"Yes\" stops the job and the program ends");
+    for (const std::string& line : lines) PrintLines("LOG", line);
+    return failures;
+  }
+  // The job's messages until the one that ends it: the buttons come back enabled.
+  for (int shown = 0; shown < 3; ++shown) {
+    box = WaitFor([&] { return window.Dialog(); }, 150);
+    if (box == nullptr) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    PrintLines("MESSAGE", BoxText(box));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (window.Dialog() == nullptr && IsWindowEnabled(window.Control(IdProgBut))) break;
+  }
+  Check(box != nullptr, "the job ends with a message");
+  for (const std::string& line : LogLines(window.Control(IdLogBox))) PrintLines("LOG", line);
+  Check(window.Close() == 0, "the window closes");
+  return failures;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+// The arguments as UTF-8 (the system's code page would lose the Russian items).
+int wmain(int argc, wchar_t** wide) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(Utf8(wide[i]));
+  std::vector<char*> pointers;
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  char** argv = pointers.data();
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "keeps-settings" && argc == 3) {
     KeepsSettings(argv[2]);
+  } else if (command == "job" && argc >= 4) {
+    // job WINDOW.exe program|versions [rate=R] [protocol=P] [reset=ITEM] [file=PATH] [close=N]
+    //     [go]  (go: print READY and wait for a line on standard input before the press)
+    std::string rate, protocol, reset, file;
+    int closeAfter = 0;
+    bool waitForGo = false;
+    for (int i = 4; i < argc; ++i) {
+      const std::string arg = argv[i];
+      const auto eq = arg.find('=');
+      const std::string key = arg.substr(0, eq),
+                        value = eq == std::string::npos ? "" : arg.substr(eq + 1);
+      if (key == "rate") rate = value;
+      if (key == "protocol") protocol = value;
+      if (key == "reset") reset = value;
+      if (key == "file") file = value;
+      if (key == "close") closeAfter = std::atoi(value.c_str());
+      if (key == "go") waitForGo = true;
+    }
+    Job(argv[2], argv[3], rate, protocol, reset, file, closeAfter, waitForGo);
   } else if (command == "pictures" && argc == 5) {
     Pictures(argv[2], argv[3], argv[4]);
   } else {
