@@ -41,10 +41,14 @@ if(WIN32)
   set(CPACK_NSIS_URL_INFO_ABOUT ${ZV_WEB_ADDRESS})
   set(CPACK_NSIS_CONTACT "support@ormek.example")
   set(CPACK_NSIS_MUI_FINISHPAGE_RUN ZV8810_FWU.exe)
-  # The settings files the programs wrote beside themselves go with them, so that the folder
-  # is removed whole.
-  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
-      "Delete \"$INSTDIR\\ZV8810_FWU.ini\"\nDelete \"$INSTDIR\\zv8810-fwu.ini\"")
+  # The window's settings go with it: the uninstalling user's file in the user's folder (an
+  # installed program keeps it there), that folder when nothing else is in it, and a file that
+  # an earlier version left beside the programs, so that their folder is removed whole.
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [[
+  ReadEnvStr $0 APPDATA
+  Delete "$0\ZV8810 Firmware Updater\ZV8810_FWU.ini"
+  RMDir "$0\ZV8810 Firmware Updater"
+  Delete "$INSTDIR\ZV8810_FWU.ini"]])
   set(CPACK_VERBATIM_VARIABLES ON)  # the values reach the installer's script as written here
 else()
   if(NOT TARGET ZV8810_FWU)  # without Qt the window's folder installs nothing

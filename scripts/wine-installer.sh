@@ -70,11 +70,16 @@ check "Apps and Features lists it (its uninstall key)" key_exists "$uninstall_ke
 check "the installed command line runs (--version)" \
   bash -c '"$@" 2>&1 | grep -q "2\.3\.0\.1"' _ "${wine_run[@]}" "$folder/zv8810-fwu.exe" --version
 
-"${wine_run[@]}" "$driver" keeps-settings "$win_folder\\ZV8810_FWU.exe" | tr -d '\r' >"$build/window-driver.log" 2>&1
+# An installed program keeps its settings in the user's folder, never under Program Files.
+settings="$ZV_WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/ZV8810 Firmware Updater"
+rm -rf "$settings"
+"${wine_run[@]}" "$driver" keeps-settings "$win_folder\\ZV8810_FWU.exe" \
+  '%APPDATA%\ZV8810 Firmware Updater\ZV8810_FWU.ini' | tr -d '\r' >"$build/window-driver.log" 2>&1
 sed 's/^/     /' "$build/window-driver.log"
 check "the installed window comes up and keeps its settings" \
   bash -c '! grep -q "^FAIL" "$1" && grep -q "0 failed" "$1"' _ "$build/window-driver.log"
-check "its settings file lies beside it" test -f "$folder/ZV8810_FWU.ini"
+check "its settings file is in the user's folder" test -f "$settings/ZV8810_FWU.ini"
+check "and not beside the program" test ! -e "$folder/ZV8810_FWU.ini"
 
 start=$SECONDS
 "${wine_run[@]}" "$folder/Uninstall.exe" /S >/dev/null 2>&1
@@ -83,6 +88,7 @@ echo "     (uninstalled in $((SECONDS - start)) s)"
 check "the Start-menu entry is gone" no_menu_folder
 check "the uninstall key is gone" no_key "$uninstall_key"
 check "the vendor's key is gone" no_key "$vendor_key"
+check "the window's settings are gone" test ! -e "$settings"
 
 echo "wine-installer: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

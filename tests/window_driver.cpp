@@ -3,10 +3,11 @@
 // ui/win32/ControlIds.h). Each check prints "ok ..." or "FAIL ..."; the exit status is the
 // number of failures (at most 100).
 //
-//   zv8810-window-driver keeps-settings WINDOW.exe
+//   zv8810-window-driver keeps-settings WINDOW.exe SETTINGS.ini
 //     Starts the window, checks its English captions, chooses "Rus" in the About window, closes
 //     the window; starts it again and checks that it comes up in Russian with "Rus" kept; puts
-//     "Eng" back and closes it. The settings file beside the window must hold Lang=0 at the end.
+//     "Eng" back and closes it. SETTINGS.ini (environment variables expanded) is where the window
+//     keeps its settings: it must hold Lang=1, then Lang=0.
 //   zv8810-window-driver job WINDOW.exe program|versions [reset=ITEM] [rate=R] [protocol=P]
 //                           [file=PATH] [close=N] [go]
 //     One job as an operator runs it: the boxes' items chosen, the file typed, the button pressed,
@@ -14,8 +15,8 @@
 //     ..." lines). close=N: once the log has N lines the window is asked to close, answered "No"
 //     (the job must go on), then "Yes" (the program must end); the questions print as
 //     "QUESTION ..." lines. go: "READY" is printed and a line awaited before the press.
-//   zv8810-window-driver pictures WINDOW.exe FOLDER PREFIX
-//     Saves pictures of the idle window and of the About window as 24-bit bitmaps.
+//   zv8810-window-driver pictures WINDOW.exe FOLDER LANG
+//     Saves pictures of what the operator sees as 24-bit bitmaps (see Pictures).
 #include <windows.h>
 
 #include <chrono>
@@ -168,10 +169,16 @@ void ChooseLanguage(TWindowProcess& window, int index, const char* caption) {
         "\"ОК\" closes the About window");
 }
 
-// The window as the screen shows it, frame included, as a 24-bit bitmap file.
-bool SavePicture(HWND window, const std::string& path) {
+// The screen around a window and the box over it, frames included, as a 24-bit bitmap file.
+bool SavePicture(HWND window, const std::string& path, HWND over = nullptr) {
   RECT frame{};
   GetWindowRect(window, &frame);
+  if (over != nullptr) {
+    RECT box{};
+    GetWindowRect(over, &box);
+    UnionRect(&frame, &frame, &box);
+  }
+  InflateRect(&frame, 4, 4);
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
   if (width <= 0 || height <= 0) return false;
   HDC screen = GetDC(nullptr);
@@ -212,8 +219,11 @@ std::string FileText(const std::string& path) {
   return text.str();
 }
 
-int KeepsSettings(const std::string& exe) {
-  const std::string ini = exe.substr(0, exe.find_last_of('.')) + ".ini";
+// settings: where the window keeps its file (environment variables are expanded).
+int KeepsSettings(const std::string& exe, const std::string& settings) {
+  wchar_t expanded[MAX_PATH] = L"";
+  ExpandEnvironmentStringsW(Wide(settings).c_str(), expanded, MAX_PATH);
+  const std::string ini = Utf8(expanded);
   {
     TWindowProcess window;
     Check(window.Start(exe), "the window comes up: " + exe);
@@ -227,7 +237,7 @@ int KeepsSettings(const std::string& exe) {
     Check(window.Close() == 0, "the window closes and the program ends with status 0");
   }
   Check(FileText(ini).find("Lang=1\r\n") != std::string::npos,
-        "the settings file beside the window holds Lang=1: " + ini);
+        "the settings file holds Lang=1: " + ini);
   {
     TWindowProcess window;
     Check(window.Start(exe), "the window comes up again");
@@ -242,22 +252,63 @@ int KeepsSettings(const std::string& exe) {
   return failures;
 }
 
-// Pictures of the idle window and of the About window, as DIR\PREFIX-idle.bmp and
-// DIR\PREFIX-about.bmp.
-int Pictures(const std::string& exe, const std::string& folder, const std::string& prefix) {
+// Waits for a line on standard input after printing what the caller is to do.
+bool AwaitGo(const char* request) {
+  std::printf("%s\n", request);
+  std::fflush(stdout);
+  char line[16];
+  return std::fgets(line, sizeof line, stdin) != nullptr;
+}
+
+// Pictures of what the operator sees, as FOLDER\NAME-LANG.bmp: the idle window, its port list
+// open, the message after a programming run, the message of a port that is gone (the caller
+// pulls the port when asked with PULL), and the About window. The window starts with its
+// settings naming the port and the file, reset "Auto".
+int Pictures(const std::string& exe, const std::string& folder, const std::string& lang) {
+  auto name = [&](const char* what) { return folder + "\\" + what + "-" + lang + ".bmp"; };
+  auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(800)); };
   TWindowProcess window;
   Check(window.Start(exe), "the window comes up");
   if (window.Main == nullptr) return failures;
   SetForegroundWindow(window.Main);
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  Check(SavePicture(window.Main, folder + "\\" + prefix + "-idle.bmp"),
-        "the idle window's picture");
+  settle();
+  Check(SavePicture(window.Main, name("main-idle")), "the idle window");
+
+  HWND port = window.Control(IdPortCombo);
+  SendMessageTimeoutW(window.Main, WM_COMMAND, MAKEWPARAM(IdPortCombo, CBN_SETFOCUS),
+                      reinterpret_cast<LPARAM>(port), SMTO_ABORTIFHUNG, 20000, nullptr);
+  PostMessageW(port, CB_SHOWDROPDOWN, TRUE, 0);
+  settle();
+  Check(SavePicture(window.Main, name("main-port-list")), "the port list open");
+  SendMessageTimeoutW(port, CB_SHOWDROPDOWN, FALSE, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+
+  window.Press(IdProgBut);
+  HWND box = WaitFor([&] { return window.Dialog(); }, 200);
+  Check(box != nullptr, "a programming run ends with its message");
+  if (box != nullptr) {
+    settle();
+    Check(SavePicture(window.Main, name("main-after-run"), box), "the message after the run");
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+  }
+
+  if (!AwaitGo("PULL")) return ++failures;
+  window.Press(IdVerCheckBut);
+  box = WaitFor([&] { return window.Dialog(); }, 60);
+  Check(box != nullptr, "a port that is gone: the message");
+  if (box != nullptr) {
+    settle();
+    Check(SavePicture(window.Main, name("main-port-missing"), box), "the message of a port gone");
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+  }
+
   window.Press(IdAboutTitleButton);
   HWND about = WaitFor([&] { return window.Dialog(); }, 20);
   Check(about != nullptr, "the About window opens");
   if (about != nullptr) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    Check(SavePicture(about, folder + "\\" + prefix + "-about.bmp"), "the About window's picture");
+    settle();
+    Check(SavePicture(window.Main, name("about"), about), "the About window");
     PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     WaitFor([&] { return window.Dialog() == nullptr ? about : nullptr; }, 20);
   }
@@ -329,12 +380,8 @@ int Job(const std::string& exe, const std::string& button, const std::string& ra
                         reinterpret_cast<LPARAM>(Wide(file).c_str()), SMTO_ABORTIFHUNG, 5000,
                         nullptr);
   }
-  if (waitForGo) {  // the caller changes the world (pulls the port) before the press
-    std::printf("READY\n");
-    std::fflush(stdout);
-    char line[16];
-    if (std::fgets(line, sizeof line, stdin) == nullptr) return ++failures;
-  }
+  // The caller changes the world (pulls the port) before the press.
+  if (waitForGo && !AwaitGo("READY")) return ++failures;
   window.Press(button == "versions" ? IdVerCheckBut : IdProgBut);
   HWND box = nullptr;
   if (closeAfter > 0) {
@@ -393,8 +440,8 @@ int wmain(int argc, wchar_t** wide) {
   for (std::string& arg : args) pointers.push_back(arg.data());
   char** argv = pointers.data();
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "keeps-settings" && argc == 3) {
-    KeepsSettings(argv[2]);
+  if (command == "keeps-settings" && argc == 4) {
+    KeepsSettings(argv[2], argv[3]);
   } else if (command == "job" && argc >= 4) {
     // job WINDOW.exe program|versions [rate=R] [protocol=P] [reset=ITEM] [file=PATH] [close=N]
     //     [go]  (go: print READY and wait for a line on standard input before the press)
@@ -418,8 +465,9 @@ int wmain(int argc, wchar_t** wide) {
     Pictures(argv[2], argv[3], argv[4]);
   } else {
     std::fprintf(stderr,
-                 "usage: zv8810-window-driver keeps-settings WINDOW.exe\n"
-                 "       zv8810-window-driver pictures WINDOW.exe FOLDER PREFIX\n");
+                 "usage: zv8810-window-driver keeps-settings WINDOW.exe SETTINGS.ini\n"
+                 "       zv8810-window-driver job WINDOW.exe program|versions [ARG=VALUE...]\n"
+                 "       zv8810-window-driver pictures WINDOW.exe FOLDER LANG\n");
     return 100;
   }
   std::printf("window-driver: %d failed\n", failures);
