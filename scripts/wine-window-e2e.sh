@@ -138,7 +138,9 @@ scenario() {
   if [ -n "${CUT:-}" ]; then
     linux_log="$(sed -E "/${CUT}/,\$d" <<<"$linux_log")"
   fi
-  linux_message="$(mask <"$work/linux.out" | grep -vE '^(  |COM[0-9]+: )|- TIME$' | grep -v '^$' || true)"
+  # The command line's advice that names its own options is not the window's.
+  linux_message="$(mask <"$work/linux.out" | grep -vE '^(  |COM[0-9]+: )|- TIME$' | grep -v '^$' |
+    grep -vE -- ' --[a-z]' || true)"
   window_log="$(mask <"$work/windows.out" | sed -n 's/^LOG //p')"
   window_message="$(mask <"$work/windows.out" | sed -n 's/^MESSAGE //p')"
   if [ -z "${NO_LINUX:-}" ]; then

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -169,7 +170,9 @@ HWND TMainWindow::AddControl(int id, const wchar_t* kind, const std::string& tex
 // Created in the focus order ("Programming", port, baud rate, protocol, system file, log,
 // reset, "Versions Info", then the browse and About buttons): Tab follows the creation order.
 void TMainWindow::CreateControls() {
-  const DWORD combo = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+  // Drawn by the window: a long item (the Russian reset items) is narrowed to fit its box.
+  const DWORD combo =
+      CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL | WS_TABSTOP;
   AddControl(IdProgBut, WC_BUTTONW, "Programming", BS_DEFPUSHBUTTON | WS_TABSTOP);
   AddControl(IdPortCombo, WC_COMBOBOXW, "", combo);
   AddControl(IdRateCombo, WC_COMBOBOXW, "", combo);
@@ -607,6 +610,56 @@ std::string TMainWindow::PortFailureReason(int error) {
   return reason;
 }
 
+// An item of a drop-down box, in its list or in the closed box. A text wider than the box is
+// drawn with a narrower font so that it fits whole ("Программный" in the 105-pixel reset box).
+void TMainWindow::DrawComboItem(const DRAWITEMSTRUCT& item) {
+  const bool selected = (item.itemState & ODS_SELECTED) != 0;
+  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+  FillRect(item.hDC, &item.rcItem,
+           GetSysColorBrush(selected && !disabled ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  if (item.itemID == static_cast<UINT>(-1)) return;
+  const auto length = SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
+  std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+  SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+  RECT area = item.rcItem;
+  area.left += Scale(2, dpi_);
+  area.right -= Scale(1, dpi_);
+  HGDIOBJ old = SelectObject(item.hDC, font_);
+  SIZE extent{};
+  GetTextExtentPoint32W(item.hDC, text.c_str(), static_cast<int>(text.size()), &extent);
+  const int room = area.right - area.left;
+  HFONT narrow = nullptr;
+  if (extent.cx > room && room > 0) {
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(item.hDC, &metrics);
+    LOGFONTW font{};
+    GetObjectW(font_, sizeof font, &font);
+    font.lfWidth = metrics.tmAveCharWidth;
+    // Narrower until it fits: a font's widths do not shrink exactly in proportion.
+    for (int attempt = 0; attempt < 8 && extent.cx > room && font.lfWidth > 1; ++attempt) {
+      font.lfWidth = std::max<LONG>(
+          1, std::min<LONG>(font.lfWidth - 1, MulDiv(font.lfWidth, room, extent.cx)));
+      HFONT next = CreateFontIndirectW(&font);
+      if (next == nullptr) break;
+      SelectObject(item.hDC, next);
+      if (narrow != nullptr) DeleteObject(narrow);
+      narrow = next;
+      GetTextExtentPoint32W(item.hDC, text.c_str(), static_cast<int>(text.size()), &extent);
+    }
+  }
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, GetSysColor(disabled   ? COLOR_GRAYTEXT
+                                     : selected ? COLOR_HIGHLIGHTTEXT
+                                                : COLOR_WINDOWTEXT));
+  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &area,
+            DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  SelectObject(item.hDC, old);
+  if (narrow != nullptr) DeleteObject(narrow);
+  if ((item.itemState & ODS_FOCUS) && (item.itemState & ODS_COMBOBOXEDIT))
+    DrawFocusRect(item.hDC, &item.rcItem);
+}
+
 void TMainWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
   if (logo_ == nullptr) return;
@@ -720,6 +773,10 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         DrawLogo(item);
         return TRUE;
       }
+      if (IsCombo(static_cast<int>(item.CtlID))) {
+        DrawComboItem(item);
+        return TRUE;
+      }
       if (item.CtlID == IdLogBox && item.itemID != static_cast<UINT>(-1)) {
         // The log's lines: one row each, the selected one highlighted.
         const bool selected = (item.itemState & ODS_SELECTED) != 0;
@@ -742,7 +799,7 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MEASUREITEM: {
       auto& item = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-      if (item.CtlID == IdLogBox) {
+      if (item.CtlID == IdLogBox || IsCombo(static_cast<int>(item.CtlID))) {
         item.itemHeight = static_cast<UINT>(Scale(16, dpi_));
         return TRUE;
       }

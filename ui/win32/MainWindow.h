@@ -70,6 +70,7 @@ class TMainWindow : public TRunControlFront {
   void AboutTitleButtonMouseDown();
   bool CloseQuery();
   void DrawLogo(const DRAWITEMSTRUCT& item);
+  void DrawComboItem(const DRAWITEMSTRUCT& item);
   void SetTooltip(HWND control, const std::string& text);
   std::string PortFailureReason(int error);
   std::string SavedLogText() const;
