@@ -9,9 +9,10 @@ cd "$(dirname "$0")/.."
 
 # The cross compiler lets the tests rebuild the resident and compare it with the committed image.
 # mingw-w64, Wine and Xvfb (Wine's first start wants a display) build and run the Windows
-# programs; socat wires two of Wine's COM ports together; NSIS makes the Windows installer.
+# programs; socat wires two of Wine's COM ports together; NSIS makes the Windows installer;
+# openbox frames the Windows window's pictures.
 scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi \
-  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat nsis
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat nsis openbox
 
 # The soak's seeds in each native preset: random programming jobs, each judged (tests/soak.cpp).
 declare -A soak_seeds=([dev]=40 [asan]=6 [tsan]=6)
@@ -24,6 +25,12 @@ for preset in dev mingw asan tsan; do
     # The Windows window's tests need a display, and every Wine program of the run must see the
     # same one (the prefix's desktop process keeps the display it started with).
     xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset "$preset"
+    # The Windows window's pictures in both languages, on a display of their own with a window
+    # manager (into the build tree; docs/images holds the committed ones). The prefix's Wine
+    # processes of the tests end first: its desktop keeps the display it started with.
+    WINEPREFIX="$PWD/build/mingw/wineprefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$PWD/build/mingw/wineprefix" wineserver -w 2>/dev/null || true
+    scripts/win32-screenshots.sh build/mingw/shots
   else
     ctest --preset "$preset"
   fi

@@ -7,7 +7,7 @@
 #   scripts/win32-screenshots.sh [OUTDIR]     (default docs/images, beside the Linux window's)
 #
 # Needs the mingw and dev presets built (the window and the driver; the simulator). Fails when a
-# picture could not be taken.
+# picture could not be taken. Without python3 the pictures stay 24-bit bitmaps (.bmp).
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$(mkdir -p "${1:-$root/docs/images}" && cd "${1:-$root/docs/images}" && pwd)"
@@ -70,8 +70,13 @@ for lang in en ru; do
   tr -d '\r' <"$work/driver.out" | grep -v '^PULL' | sed "s/^/$lang: /"
   for shot in main-idle main-port-list main-after-run main-port-missing about; do
     if [ -f "$work/$shot-$lang.bmp" ]; then
-      python3 "$root/scripts/bmp-to-png.py" "$work/$shot-$lang.bmp" "$out/win32-$shot-$lang.png"
-      echo "$out/win32-$shot-$lang.png"
+      if command -v python3 >/dev/null; then
+        python3 "$root/scripts/bmp-to-png.py" "$work/$shot-$lang.bmp" "$out/win32-$shot-$lang.png"
+        echo "$out/win32-$shot-$lang.png"
+      else
+        cp "$work/$shot-$lang.bmp" "$out/win32-$shot-$lang.bmp"
+        echo "$out/win32-$shot-$lang.bmp"
+      fi
     else
       echo "FAIL no picture $shot-$lang" && status=1
     fi
