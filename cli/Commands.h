@@ -8,3 +8,4 @@ int RunPorts();
 int RunDescribe(const TCliOptions& options);
 int RunJob(const TCliOptions& options, TLogPrinter& printer);
 int RunStation(const TCliOptions& options);
+int RunHistory(const TCliOptions& options);

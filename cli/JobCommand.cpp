@@ -10,6 +10,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
 #include "cli/Interrupt.h"
+#include "cli/JobHistory.h"
 #include "cli/LineOutput.h"
 #include "cli/PortArgument.h"
 #include "cli/PortJob.h"
@@ -145,6 +146,10 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
   });
   for (auto& job : jobs) job->Close();
   output.ClearStatus();
+  // One record per job, each in its own transaction.
+  TJobHistory history(options, options.Command == TCommand::Program ? "program" : "versions",
+                      options.Command == TCommand::Program ? options.File : std::string());
+  for (auto& job : jobs) history.Record(*job, several ? "[" + job->Given() + "] " : "");
   if (several) PrintSummary(output, jobs);
 
   int exit = ExitSuccess;

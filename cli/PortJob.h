@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +56,8 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   const std::string& FinalMessage() const { return message_; }
   std::shared_ptr<TJob> Job() const { return control_ ? control_->Job() : nullptr; }
   double Seconds() const;
+  // When the job was made (the calendar time).
+  std::time_t StartedAt() const { return startedAt_; }
   std::vector<std::string> Log() { return printer_.Lines(); }
   std::string CurrentLine();
 
@@ -86,6 +89,7 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   std::string device_;
   std::shared_ptr<TRunControl> control_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::time_t startedAt_ = std::time(nullptr);
   std::optional<std::chrono::steady_clock::time_point> finished_;
   bool ended_ = false;
   bool stopped_ = false;

@@ -20,6 +20,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
 #include "cli/Interrupt.h"
+#include "cli/JobHistory.h"
 #include "cli/LineOutput.h"
 #include "cli/PortArgument.h"
 #include "cli/PortJob.h"
@@ -187,6 +188,7 @@ int RunStation(const TCliOptions& options) {
                  names.c_str());
   }
 
+  TJobHistory history(options, "station", options.File);
   std::map<std::string, TStationJob> running;  // by port name
   int succeeded = 0, failed = 0;
   bool stopping = false;
@@ -277,6 +279,7 @@ int RunStation(const TCliOptions& options) {
         continue;
       }
       job.Close();
+      history.Record(job, "[" + job.Given() + "] ");
       const bool ok = job.Exit() == ExitSuccess;
       (ok ? succeeded : failed) += 1;
       char line[512];

@@ -42,6 +42,14 @@ int main(int argc, char** argv) {
     return ExitSuccess;
   }
   if (options.Command == TCommand::Version) return PrintVersion();
+#ifndef ZV_HISTORY
+  if (!options.History.empty()) {
+    std::fprintf(stderr,
+                 "zv8810-fwu: --history: the Windows build keeps no history of jobs; --report "
+                 "FILE.json writes each run's record\n");
+    return ExitUsage;
+  }
+#endif
   IsRussian = options.Russian;
   if (options.Trace) EnableWireTrace();
   WatchAdapterLatency(options.Trace);
@@ -60,6 +68,15 @@ int main(int argc, char** argv) {
       return RunJob(options, printer);
     case TCommand::Station:
       return RunStation(options);
+    case TCommand::History:
+#ifdef ZV_HISTORY
+      return RunHistory(options);
+#else
+      std::fprintf(stderr,
+                   "zv8810-fwu: the Windows build keeps no history of jobs: --report FILE.json "
+                   "writes each run's record\n");
+      return ExitUsage;
+#endif
     default:
       std::fprintf(stderr, "zv8810-fwu: this command is not available in this build yet\n");
       return ExitUsage;

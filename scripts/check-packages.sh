@@ -65,7 +65,7 @@ else
   check "package name and version" has_match "$fields" '^Package: zv8810-fwu$'
   check "version 2.3.0.1" has_match "$fields" '^Version: 2\.3\.0\.1$'
   depends="$(dpkg-deb -f "$deb" Depends)"
-  for lib in libc6 libstdc\\+\\+6 libunicorn2; do
+  for lib in libc6 libstdc\\+\\+6 libunicorn2 libsqlite3-0 libpq5; do
     check "depends on ${lib//\\/}" has_match "$depends" "(^|, )$lib( |,|$)"
   done
   if [ -x "$build/ui/ZV8810_FWU" ]; then

@@ -3,9 +3,11 @@
 # root). Usage: scripts/install-deps.sh [PACKAGE...]: the build's packages plus any named.
 set -euo pipefail
 
-# fonts-wine: the window's Tahoma-metric font; qt6-translations-l10n: Qt's own dialogs in Russian.
+# fonts-wine: the window's Tahoma-metric font; qt6-translations-l10n: Qt's own dialogs in Russian;
+# libsqlite3-dev and libpq-dev: the history of jobs (a local file, a plant's server).
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libunicorn-dev
-          qt6-base-dev fonts-dejavu-core fonts-wine qt6-translations-l10n "$@")
+          qt6-base-dev fonts-dejavu-core fonts-wine qt6-translations-l10n libsqlite3-dev libpq-dev
+          "$@")
 
 missing=()
 for p in "${packages[@]}"; do
