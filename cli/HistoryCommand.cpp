@@ -44,11 +44,11 @@ void PrintTable(const std::vector<hist::TJobRecord>& records) {
       result += " *";
       anyPending = true;
     }
-    std::string firmware = OrDash(r.FirmwareBefore);
-    if (!r.FirmwareAfter.empty() && r.FirmwareAfter != r.FirmwareBefore)
-      firmware += " -> " + r.FirmwareAfter;
+    // The firmware the job found, and the one it left ("3.05 -> 3.09" when both are known).
+    std::string firmware = r.FirmwareBefore;
+    if (!r.FirmwareAfter.empty()) firmware += (firmware.empty() ? "" : " -> ") + r.FirmwareAfter;
     rows.push_back({ShortTime(r.Started), OrDash(r.Station), r.Command, OrDash(r.Port),
-                    OrDash(r.ReceiverNumber), file, result, firmware, r.Message});
+                    OrDash(r.ReceiverNumber), file, result, OrDash(firmware), r.Message});
   }
   std::vector<std::size_t> width(head.size());
   for (std::size_t c = 0; c < head.size(); ++c) {

@@ -140,12 +140,13 @@ void TJobHistory::Record(TPortJob& job, const std::string& prefix) {
   record.FileDevice = file_.Device;
   if (auto j = job.Job()) {
     record.BootloaderVersion = j->ReceiverVersions.Boot.Number;
-    record.FirmwareBefore = j->ReceiverVersions.Firmware.Number;
+    // A programming run asks for the versions after writing: that is the firmware it left.
+    (command_ == "versions" ? record.FirmwareBefore : record.FirmwareAfter) =
+        j->ReceiverVersions.Firmware.Number;
     if (j->Verified >= 0) record.Verified = j->Verified == 1;
     record.BackupPath = j->BackupPath;
   }
   record.Ok = job.Exit() == ExitSuccess;
-  if (record.Ok && command_ != "versions") record.FirmwareAfter = file_.Version;
   record.ExitStatus = job.Exit();
   if (auto result = job.Result()) record.ResultCode = *result;
   record.Stopped = job.Stopped();

@@ -43,8 +43,8 @@ struct TJobRecord {
   std::string ReceiverProductionDate;
   std::string ReceiverDeviceId;
   std::string BootloaderVersion;
-  std::string FirmwareBefore;  // the firmware version read at the start of the job
-  std::string FirmwareAfter;   // the version written, when a programming run succeeded
+  std::string FirmwareBefore;  // the firmware version the job found (versions)
+  std::string FirmwareAfter;   // the firmware version a programming run left (read back)
 
   // The outcome.
   bool Ok = false;
