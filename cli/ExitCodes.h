@@ -14,10 +14,10 @@ enum TExitCode : int {
   ExitFirmwareDamaged = 9,  // versions --check: the firmware does not match its own header
   ExitVersionDiffers = 10,  // versions --expect: the receiver has another firmware version
   ExitUsage = 64,
-  ExitDataError = 65,   // the system file cannot be written: empty, for another device or version,
-                        // or without a description block (and no --force)
-  ExitNoInput = 66,     // the system file is missing or unreadable
+  ExitDataError = 65,    // the system file cannot be written: empty, for another device or version,
+                         // or without a description block (and no --force)
+  ExitNoInput = 66,      // the system file is missing or unreadable
   ExitUnavailable = 69,  // the history (its server, or the local file) cannot be read or written
-  ExitCantCreate = 73,  // the report or the backup folder cannot be written
+  ExitCantCreate = 73,   // the report or the backup folder cannot be written
   ExitInterrupted = 130,
 };

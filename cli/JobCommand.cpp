@@ -148,7 +148,7 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
   output.ClearStatus();
   // One record per job, each in its own transaction.
   TJobHistory history(options, options.Command == TCommand::Program ? "program" : "versions",
-                      options.Command == TCommand::Program ? options.File : std::string());
+                      options.Command == TCommand::Program ? &file : nullptr);
   for (auto& job : jobs) history.Record(*job, several ? "[" + job->Given() + "] " : "");
   if (several) PrintSummary(output, jobs);
 

@@ -2,11 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <vector>
 
-#include "appdata/DMU.h"
+#include "appdata/FileCheck.h"
 #include "cli/ExitCodes.h"
 #include "cli/IsoTime.h"
 #include "history/HistoryRecord.h"
@@ -14,18 +11,6 @@
 #include "platform/AdapterInfo.h"
 
 namespace {
-
-// A text field of the description block: up to its first zero byte, blanks trimmed.
-std::string Field(const std::uint8_t* block, std::size_t offset, std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; i < size && block[offset + i] != 0; ++i)
-    text.push_back(static_cast<char>(block[offset + i]));
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.back())) text.pop_back();
-  std::size_t start = 0;
-  while (start < text.size() && blank(text[start])) ++start;
-  return text.substr(start);
-}
 
 std::string UsbIdentity(const std::string& device) {
   if (device.empty()) return "";
@@ -38,31 +23,6 @@ std::string UsbIdentity(const std::string& device) {
   return identity;
 }
 
-}  // namespace
-
-THistoryFile ReadHistoryFile(const std::string& path) {
-  THistoryFile file;
-  file.Path = path;
-  if (path.empty()) return file;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return file;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) return file;
-  file.Size = static_cast<std::int64_t>(bytes.size());
-  char sum[16];
-  std::snprintf(sum, sizeof sum, "0x%08X", ByteSum(bytes.data(), bytes.size()));
-  file.Sum = sum;
-  const std::int32_t at = FindText(bytes.data(), bytes.size(), DescriptionMarker);
-  if (at >= 0 && bytes.size() - static_cast<std::size_t>(at) >= DescriptionBlockSize) {
-    const std::uint8_t* block = bytes.data() + at;
-    file.Device = Field(block, 20, 6);
-    file.Version = Field(block, 26, 3) + "." + Field(block, 29, 3);
-  }
-  return file;
-}
-
-namespace {
 // How long a station keeps records locally after the server failed, before it asks it again.
 constexpr auto ServerRetryAfter = std::chrono::seconds(30);
 }  // namespace
@@ -104,14 +64,23 @@ void TJobHistory::Write() {
   }
 }
 
-TJobHistory::TJobHistory(const TCliOptions& options, std::string command, const std::string& file)
+TJobHistory::TJobHistory(const TCliOptions& options, std::string command, const TCheckedFile* file)
     : enabled_(!options.NoHistory),
       history_(options.History),
       command_(std::move(command)),
       reset_(options.ResetAuto ? "auto" : "manual"),
       protocol_(options.Protocol),
       rate_(options.Baud) {
-  if (enabled_ && !file.empty()) file_ = ReadHistoryFile(file);
+  if (file == nullptr) return;
+  file_.Path = file->Facts.Path.empty() ? options.File : file->Facts.Path;
+  file_.Forced = file->Forced;
+  if (!file->Bytes) return;  // not read: the job says why
+  file_.Size = static_cast<std::int64_t>(file->Facts.Size);
+  file_.Sum = SumText(file->Facts.Sum);
+  if (file->Facts.Description.Present) {
+    file_.Version = file->Facts.Description.Version;
+    file_.Device = file->Facts.Description.Device;
+  }
 }
 
 void TJobHistory::Record(TPortJob& job, const std::string& prefix) {
@@ -138,7 +107,12 @@ void TJobHistory::Record(TPortJob& job, const std::string& prefix) {
   record.FileSum = file_.Sum;
   record.FileVersion = file_.Version;
   record.FileDevice = file_.Device;
+  record.Forced = file_.Forced;
   if (auto j = job.Job()) {
+    record.ReceiverNumber = j->Identity.ModuleNumber;
+    record.ReceiverModuleId = j->Identity.ModuleId;
+    record.ReceiverProductionDate = j->Identity.ProductionDate;
+    record.ReceiverDeviceId = j->Identity.DeviceId;
     record.BootloaderVersion = j->ReceiverVersions.Boot.Number;
     // A programming run asks for the versions after writing: that is the firmware it left.
     (command_ == "versions" ? record.FirmwareBefore : record.FirmwareAfter) =

@@ -13,18 +13,19 @@
 #include <string>
 #include <thread>
 
+#include "cli/FileArgument.h"
 #include "cli/Options.h"
 #include "cli/PortJob.h"
 
-// The system file as the records show it, read once per run.
+// The system file as the records show it.
 struct THistoryFile {
   std::string Path;
   std::optional<std::int64_t> Size;
   std::string Sum;
   std::string Version;
   std::string Device;
+  bool Forced = false;
 };
-THistoryFile ReadHistoryFile(const std::string& path);
 
 namespace hist {
 struct TJobRecord;
@@ -34,8 +35,9 @@ struct TJobRecord;
 // their own, so that a server that is slow to answer never holds up the jobs still running.
 class TJobHistory {
  public:
-  // command: "versions", "program" or "station"; file: the system file (empty for versions).
-  TJobHistory(const TCliOptions& options, std::string command, const std::string& file);
+  // command: "versions", "program" or "station"; file: the system file as it was read and
+  // checked once for every job (null for versions).
+  TJobHistory(const TCliOptions& options, std::string command, const TCheckedFile* file);
   // Waits for the records still being written.
   ~TJobHistory();
   TJobHistory(const TJobHistory&) = delete;

@@ -4,13 +4,7 @@
 
 struct TJobHistory::TPending {};
 
-THistoryFile ReadHistoryFile(const std::string& path) {
-  THistoryFile file;
-  file.Path = path;
-  return file;
-}
-
-TJobHistory::TJobHistory(const TCliOptions&, std::string command, const std::string&)
+TJobHistory::TJobHistory(const TCliOptions&, std::string command, const TCheckedFile*)
     : enabled_(false), command_(std::move(command)), rate_(0) {}
 
 TJobHistory::~TJobHistory() = default;

@@ -188,7 +188,7 @@ int RunStation(const TCliOptions& options) {
                  names.c_str());
   }
 
-  TJobHistory history(options, "station", options.File);
+  TJobHistory history(options, "station", &file);
   std::map<std::string, TStationJob> running;  // by port name
   int succeeded = 0, failed = 0;
   bool stopping = false;

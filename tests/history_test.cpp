@@ -825,24 +825,24 @@ TEST(HistoryServer, ServerGoesAwayDuringAStationRun) {
                static_cast<std::streamsize>(bytes.size()));
   }
   setenv("ZV8810_STATION", "line-3", 1);
-  TCliProcess station({"station", "--file", file, "--history", plant});
+  TCliProcess station({"station", "--protocol", "zorp", "--file", file, "--history", plant});
   unsetenv("ZV8810_STATION");
   std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the station reads the ports
   {
-    TSimProcess first(246, {});
+    TSimProcess first(246, {"--protocol", "zorp"});
     ASSERT_TRUE(WaitFor([&] { return RecordsIn(plant) == 1; }, 30)) << "no record on the server";
   }
   server.Stop();
   hist::TFilter pending;
   pending.PendingOnly = true;
   {
-    TSimProcess second(247, {});
+    TSimProcess second(247, {"--protocol", "zorp"});
     ASSERT_TRUE(WaitFor([&] { return RecordsIn(local, pending) == 1; }, 30))
         << "no record kept locally";
   }
   TRunResult run = station.Interrupt();
   EXPECT_EQ(run.Exit, 0) << run.Out << run.Err;
-  EXPECT_TRUE(std::regex_search(run.Out, std::regex("COM247  ok  3\\.09 .*\n2 done, 0 failed\n")))
+  EXPECT_TRUE(std::regex_search(run.Out, std::regex("COM247  ok  3\\.09 .*\n2 done, 0 failed")))
       << run.Out;
   EXPECT_NE(run.Err.find("[COM247] zv8810-fwu: history: the history server"), std::string::npos)
       << run.Err;
@@ -861,6 +861,18 @@ TEST(HistoryServer, ServerGoesAwayDuringAStationRun) {
   EXPECT_EQ(Count(list.Out, "\"pending_server\":null"), 2u);
   // Newest first: the receiver programmed while the server was away comes first.
   EXPECT_LT(list.Out.find("\"port\":\"COM247\""), list.Out.find("\"port\":\"COM246\"")) << list.Out;
+
+  // The receiver's identity (ZORP) answers the line's question: what did this receiver get.
+  TRunResult receiver = RunCli({"history", "--history", plant, "--receiver", "ZV8810-000417"});
+  ASSERT_EQ(receiver.Exit, 0) << receiver.Err;
+  EXPECT_EQ(Count(receiver.Out, "  line-3   station  COM24"), 2u) << receiver.Out;
+  EXPECT_TRUE(std::regex_search(
+      receiver.Out, std::regex("COM247  ZV8810-000417  3\\.09 0x[0-9A-F]{8}  ok      3\\.09 ")))
+      << receiver.Out;
+  EXPECT_EQ(Count(list.Out, "\"receiver_module_id\":\"ZV-8810 GNSS module\""), 2u);
+  TRunResult other = RunCli({"history", "--history", plant, "--receiver", "ZV8810-000418"});
+  EXPECT_EQ(other.Out, "");
+  EXPECT_NE(other.Err.find("No records in"), std::string::npos) << other.Err;
 }
 
 }  // namespace
