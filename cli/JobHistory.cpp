@@ -8,6 +8,7 @@
 #include "cli/IsoTime.h"
 #include "history/HistoryRecord.h"
 #include "history/HistoryStore.h"
+#include "history/HistoryWriter.h"
 #include "platform/AdapterInfo.h"
 
 namespace {
@@ -23,54 +24,19 @@ std::string UsbIdentity(const std::string& device) {
   return identity;
 }
 
-// How long a station keeps records locally after the server failed, before it asks it again.
-constexpr auto ServerRetryAfter = std::chrono::seconds(30);
 }  // namespace
 
-struct TJobHistory::TPending {
-  hist::TJobRecord Record;
-  std::string Prefix;
-};
-
-TJobHistory::~TJobHistory() {
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    closing_ = true;
-  }
-  wake_.notify_all();
-  if (writer_.joinable()) writer_.join();
-}
-
-void TJobHistory::Write() {
-  const hist::THistoryTarget target = hist::ResolveTarget(history_);
-  std::unique_lock<std::mutex> lock(lock_);
-  for (;;) {
-    wake_.wait(lock, [this] { return closing_ || !pending_.empty(); });
-    if (pending_.empty()) return;
-    std::unique_ptr<TPending> next = std::move(pending_.front());
-    pending_.pop_front();
-    lock.unlock();
-    std::string note, error;
-    const bool serverDown = std::chrono::steady_clock::now() < serverRetryAt_;
-    const bool stored = hist::RecordJob(target, next->Record, note, error, serverDown);
-    if (!note.empty() && !serverDown)
-      serverRetryAt_ = std::chrono::steady_clock::now() + ServerRetryAfter;
-    const char* prefix = next->Prefix.c_str();
-    if (!note.empty()) std::fprintf(stderr, "%szv8810-fwu: history: %s\n", prefix, note.c_str());
-    if (!stored)
-      std::fprintf(stderr, "%szv8810-fwu: history: the record could not be stored: %s\n", prefix,
-                   error.c_str());
-    lock.lock();
-  }
-}
-
 TJobHistory::TJobHistory(const TCliOptions& options, std::string command, const TCheckedFile* file)
-    : enabled_(!options.NoHistory),
-      history_(options.History),
-      command_(std::move(command)),
+    : command_(std::move(command)),
       reset_(options.ResetAuto ? "auto" : "manual"),
       protocol_(options.Protocol),
       rate_(options.Baud) {
+  if (!options.NoHistory)
+    writer_ = std::make_unique<hist::THistoryWriter>(
+        hist::ResolveTarget(options.History),
+        [](const std::string& prefix, const std::string& text) {
+          std::fprintf(stderr, "%szv8810-fwu: history: %s\n", prefix.c_str(), text.c_str());
+        });
   if (file == nullptr) return;
   file_.Path = file->Facts.Path.empty() ? options.File : file->Facts.Path;
   file_.Forced = file->Forced;
@@ -83,8 +49,10 @@ TJobHistory::TJobHistory(const TCliOptions& options, std::string command, const 
   }
 }
 
+TJobHistory::~TJobHistory() = default;
+
 void TJobHistory::Record(TPortJob& job, const std::string& prefix) {
-  if (!enabled_) return;
+  if (!writer_) return;
   hist::TJobRecord record;
   const std::time_t finished = std::time(nullptr);
   const std::time_t started = job.StartedAt();
@@ -127,13 +95,5 @@ void TJobHistory::Record(TPortJob& job, const std::string& prefix) {
   record.Message = job.FinalMessage();
   record.Log = job.Log();
 
-  auto pending = std::make_unique<TPending>();
-  pending->Record = std::move(record);
-  pending->Prefix = prefix;
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    pending_.push_back(std::move(pending));
-    if (!writer_.joinable()) writer_ = std::thread([this] { Write(); });
-  }
-  wake_.notify_all();
+  writer_->Add(std::move(record), prefix);
 }

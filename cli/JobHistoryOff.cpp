@@ -2,13 +2,13 @@
 // their record in the JSON reports only.
 #include "cli/JobHistory.h"
 
-struct TJobHistory::TPending {};
+namespace hist {
+class THistoryWriter {};
+}  // namespace hist
 
 TJobHistory::TJobHistory(const TCliOptions&, std::string command, const TCheckedFile*)
-    : enabled_(false), command_(std::move(command)), rate_(0) {}
+    : command_(std::move(command)), rate_(0) {}
 
 TJobHistory::~TJobHistory() = default;
 
 void TJobHistory::Record(TPortJob&, const std::string&) {}
-
-void TJobHistory::Write() {}

@@ -177,6 +177,12 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   control_ = std::make_shared<::TRunControl>(dm_, *this);
   control_->OpenFailureReason = [this](int error) { return PortFailureReason(error); };
   control_->OnNoAnswer = [this] { StartDiagnosis(); };
+  // Every job that reached a port leaves its record in the history.
+  const auto ended = [this] {
+    history_.End(control_->Job().get(), control_->LastThread() != nullptr, false, log_.Lines());
+  };
+  control_->OnFinished = ended;
+  control_->OnVersions = ended;
 }
 
 TMainF::~TMainF() {
@@ -332,7 +338,18 @@ void TMainF::StartJob(std::int32_t mode) {
   inputs.ProtocolIndex = ProtCombo->currentIndex();
   inputs.SystemFile = BinFileEdit->text().toStdString();
   inputs.ResetIndex = ResetCombo->currentIndex();
-  control_->StartJob(mode, inputs);
+  history_.Begin(mode, inputs);
+  switch (control_->StartJob(mode, inputs)) {
+    case TRunControl::TStart::Started:
+    case TRunControl::TStart::HandedToThread:
+      break;  // recorded when it ends
+    case TRunControl::TStart::PortNotOpened:
+      history_.End(control_->Job().get(), false, true, log_.Lines());
+      break;
+    default:
+      history_.Cancel();
+      break;
+  }
 }
 
 void TMainF::ClearLog() {

@@ -11,6 +11,7 @@
 #include "programmer/ProgressLog.h"
 #include "programmer/RunControl.h"
 #include "receiver/ProtocolScan.h"
+#include "ui/WindowHistory.h"
 
 class QComboBox;
 class QDateTime;
@@ -34,6 +35,8 @@ class TMainF : public QWidget, public TRunControlFront {
   TRunControl& RunControl() { return *control_; }
   bool JobRunning() const { return control_->JobRunning(); }
   const std::vector<std::string>& LogLines() const { return log_.Lines(); }
+  // A message box the window showed (the job's record keeps its final message).
+  void MessageShown(const std::string& text) { history_.Message(text); }
 
   // TRunControlFront
   void EnableControls(bool inputs, bool buttons) override;
@@ -106,6 +109,7 @@ class TMainF : public QWidget, public TRunControlFront {
   TDM& dm_;
   std::shared_ptr<::TRunControl> control_;
   TProgressLog log_;
+  TWindowHistory history_;
   TAboutF* aboutF_ = nullptr;
   QString browseFolder_;
   bool closing_ = false;

@@ -9,6 +9,24 @@
 #include "ui/MainFU.h"
 #include "ui/QtMessageSink.h"
 
+namespace {
+
+// The window's boxes, each also told to the window, whose job records keep the final message.
+class TRecordedMessages : public TMessageSink {
+ public:
+  TRecordedMessages(TMainF& window) : window_(window), boxes_(&window) {}
+  TMessageAnswer Show(const TMessage& message) override {
+    window_.MessageShown(message.Text);
+    return boxes_.Show(message);
+  }
+
+ private:
+  TMainF& window_;
+  TQtMessageSink boxes_;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // No display name: the window system would append it to every caption ("About", "Warning").
@@ -17,7 +35,7 @@ int main(int argc, char** argv) {
   QApplication::setFont(WindowFont());
   TDM DM;  // fixes ExePath and IniName; the settings are read below, before any window shows
   TMainF MainF(DM);
-  TQtMessageSink messages(&MainF);
+  TRecordedMessages messages(MainF);
   SetMessageSink(&messages);
   CreateDataModule(DM);
   InstallQtTranslations(app);
