@@ -643,11 +643,11 @@ TEST(LineE2E, StationFixtureProgramsEachReceiverThatStartsAnswering) {
     }                                                                // taken out of the fixture
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     TSimProcess next(146, {"--flash", second});
-    std::this_thread::sleep_for(std::chrono::milliseconds(9000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(13000));  // room for a slow build
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   TRunResult r =
-      RunCliInterrupted({"station", "--fixture", "--port", "COM146", "--file", file}, 19000);
+      RunCliInterrupted({"station", "--fixture", "--port", "COM146", "--file", file}, 23500);
   bench.join();
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_TRUE(std::regex_match(r.Out, std::regex("COM146  ok  3\\.09  [0-9.]+ s\n"
