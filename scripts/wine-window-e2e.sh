@@ -143,6 +143,11 @@ scenario() {
     grep -vE -- ' --[a-z]' || true)"
   window_log="$(mask <"$work/windows.out" | sed -n 's/^LOG //p')"
   window_message="$(mask <"$work/windows.out" | sed -n 's/^MESSAGE //p')"
+  if [ -n "${CUT:-}" ]; then
+    # What follows the cut is the window's own (its diagnosis), checked by EXPECT.
+    window_log="$(sed -E "/${CUT}/,\$d" <<<"$window_log")"
+    window_message="$(sed -E '/^The receiver answers in|^Приемник отвечает по/,$d' <<<"$window_message")"
+  fi
   if [ -z "${NO_LINUX:-}" ]; then
     [ "$window_log" = "$linux_log" ] ||
       problems+=("log lines differ:" "$(diff <(echo "$linux_log") <(echo "$window_log") | sed 's/^/  /')")
@@ -156,8 +161,13 @@ scenario() {
       problems+=("the window did not show: $expected")
   done <<<"${EXPECT:-}"
   if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name ($(wc -l <<<"$window_log") log lines, message: $(head -1 <<<"$window_message"))"
+    echo "ok   $name ($(wc -l <<<"$window_log") log lines, message: $(head -1 <<<"$window_message"))${ATTEMPT:+ (on the second try)}"
     passes=$((passes + 1))
+  elif [ -z "${ATTEMPT:-}" ]; then
+    # Under Wine on a busy machine a read of the receiver's memory may miss its time limit (the
+    # firmware inquiry then says "no data"): a failed scenario runs once more, and says so.
+    echo "     $name: the first try failed (${problems[0]} $(sed -n 2p <<<"${problems[1]:-}")); once more"
+    ATTEMPT=2 scenario "$name" "$sim_args" "$cli_args" "$@"
   else
     echo "FAIL $name"
     printf '     %s\n' "${problems[@]}"
@@ -177,8 +187,16 @@ CUT='System restarting|Запуск системы' LANG_SETTING=1 scenario "ver
   versions reset=Программный rate=19200 protocol=ZORP "$file_arg"
 CUT='System restarting' scenario "versions, reset Manual" "--state bootloader" "versions --reset manual" \
   versions reset=Manual "$file_arg"
-scenario "the wrong protocol: the receiver does not answer" "" \
-  "versions --reset auto --protocol zorp --baud 115200" versions reset=Auto protocol=ZORP "$file_arg"
+# The wrong protocol: "not answer" as on Linux; then the window's diagnosis finds the receiver,
+# offers its settings, and "Yes" sets them in the boxes.
+CUT="Looking for the receiver" EXPECT="LOG Looking for the receiver's protocol and bit rate
+LOG   NMEA, 115200 bit/s - answers
+LOG Receiver answers: NMEA, 115200 bit/s
+MESSAGE The receiver answers in NMEA at 115200 bit/s.
+MESSAGE Take these settings?
+PROTOCOL NMEA" scenario "the wrong protocol: not answer, the diagnosis" "" \
+  "versions --reset auto --protocol zorp --baud 115200" versions reset=Auto protocol=ZORP \
+  "$file_arg" boxes=2
 # The reason beside the failed open is the window's own (the command line names the device).
 reason="The port does not exist: check the cable and choose the port from the list again."
 PULL_PORT=1 NO_LINUX=1 EXPECT="MESSAGE Could not open COM54!

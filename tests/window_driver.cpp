@@ -9,16 +9,19 @@
 //     "Eng" back and closes it. SETTINGS.ini (environment variables expanded) is where the window
 //     keeps its settings: it must hold Lang=1, then Lang=0.
 //   zv8810-window-driver job WINDOW.exe program|versions [reset=ITEM] [rate=R] [protocol=P]
-//                           [file=PATH] [close=N] [go]
+//                           [file=PATH] [close=N] [boxes=N] [go]
 //     One job as an operator runs it: the boxes' items chosen, the file typed, the button pressed,
 //     every message box read ("MESSAGE ..." lines) and answered, then the log list read ("LOG
 //     ..." lines). close=N: once the log has N lines the window is asked to close, answered "No"
 //     (the job must go on), then "Yes" (the program must end); the questions print as
-//     "QUESTION ..." lines. go: "READY" is printed and a line awaited before the press.
+//     "QUESTION ..." lines. boxes=N: N message boxes are awaited (a question is answered "Yes").
+//     The protocol and bit rate shown at the end print as "PROTOCOL ..." and "RATE ...". go:
+//     "READY" is printed and a line awaited before the press.
 //   zv8810-window-driver pictures WINDOW.exe FOLDER LANG
 //     Saves pictures of what the operator sees as 24-bit bitmaps (see Pictures).
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -367,7 +370,7 @@ void Choose(TWindowProcess& window, int id, const std::string& item) {
 // close as soon as the log has that many lines: "No" first (the job goes on), then "Yes".
 int Job(const std::string& exe, const std::string& button, const std::string& rate,
         const std::string& protocol, const std::string& reset, const std::string& file,
-        int closeAfter, bool waitForGo) {
+        int closeAfter, bool waitForGo, int boxes) {
   TWindowProcess window;
   Check(window.Start(exe), "the window comes up");
   if (window.Main == nullptr) return failures;
@@ -413,19 +416,25 @@ int Job(const std::string& exe, const std::string& button, const std::string& ra
     for (const std::string& line : lines) PrintLines("LOG", line);
     return failures;
   }
-  // The job's messages until the one that ends it: the buttons come back enabled.
-  for (int shown = 0; shown < 3; ++shown) {
+  // The job's messages until the one that ends it (the buttons come back enabled), or as many
+  // as expected. A question is answered "Yes".
+  for (int shown = 0; shown < std::max(boxes, 3); ++shown) {
     box = WaitFor([&] { return window.Dialog(); }, 150);
     if (box == nullptr) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     PrintLines("MESSAGE", BoxText(box));
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    const bool question = GetDlgItem(box, IDYES) != nullptr;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(question ? IDYES : IDOK, BN_CLICKED), 0);
     WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    if (window.Dialog() == nullptr && IsWindowEnabled(window.Control(IdProgBut))) break;
+    if (boxes > 0 ? shown + 1 >= boxes
+                  : window.Dialog() == nullptr && IsWindowEnabled(window.Control(IdProgBut)))
+      break;
   }
   Check(box != nullptr, "the job ends with a message");
   for (const std::string& line : LogLines(window.Control(IdLogBox))) PrintLines("LOG", line);
+  std::printf("PROTOCOL %s\nRATE %s\n", Text(window.Control(IdProtCombo)).c_str(),
+              Text(window.Control(IdRateCombo)).c_str());
   Check(window.Close() == 0, "the window closes");
   return failures;
 }
@@ -448,6 +457,7 @@ int wmain(int argc, wchar_t** wide) {
     std::string rate, protocol, reset, file;
     int closeAfter = 0;
     bool waitForGo = false;
+    int boxes = 0;
     for (int i = 4; i < argc; ++i) {
       const std::string arg = argv[i];
       const auto eq = arg.find('=');
@@ -459,8 +469,9 @@ int wmain(int argc, wchar_t** wide) {
       if (key == "file") file = value;
       if (key == "close") closeAfter = std::atoi(value.c_str());
       if (key == "go") waitForGo = true;
+      if (key == "boxes") boxes = std::atoi(value.c_str());
     }
-    Job(argv[2], argv[3], rate, protocol, reset, file, closeAfter, waitForGo);
+    Job(argv[2], argv[3], rate, protocol, reset, file, closeAfter, waitForGo, boxes);
   } else if (command == "pictures" && argc == 5) {
     Pictures(argv[2], argv[3], argv[4]);
   } else {

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "appdata/Cp1251.h"
 #include "appdata/Language.h"
 #include "appdata/MessageSink.h"
+#include "platform/ComRegistry.h"
 #include "platform/ExecutablePath.h"
 #include "platform/VersionInfo.h"
 #include "transport/PortList.h"
@@ -119,9 +121,11 @@ TMainWindow::TMainWindow(TDM& dm) : dm_(dm) {
   uiThread_ = GetCurrentThreadId();
   control_ = std::make_shared<TRunControl>(dm_, *this);
   control_->OpenFailureReason = [this](int error) { return PortFailureReason(error); };
+  control_->OnNoAnswer = [this] { StartDiagnosis(); };
 }
 
 TMainWindow::~TMainWindow() {
+  StopDiagnosis();
   control_->Close();
   if (window_ != nullptr) DestroyWindow(window_);
   if (font_ != nullptr) DeleteObject(font_);
@@ -403,6 +407,7 @@ void TMainWindow::FillPortList() {
 }
 
 void TMainWindow::StartJob(std::int32_t mode) {
+  StopDiagnosis();  // the job needs the port
   TJobInputs inputs;
   inputs.Port = ComboText(GetDlgItem(window_, IdPortCombo));
   inputs.Rate = ComboText(GetDlgItem(window_, IdRateCombo));
@@ -612,6 +617,107 @@ std::string TMainWindow::PortFailureReason(int error) {
 
 // An item of a drop-down box, in its list or in the closed box. A text wider than the box is
 // drawn with a narrower font so that it fits whole ("Программный" in the 105-pixel reset box).
+namespace {
+
+std::string TryText(const TScanTry& attempt) {
+  return "  " + std::string(ProtocolName(attempt.Protocol)) + ", " + std::to_string(attempt.Rate) +
+         Tr(" бит/с", " bit/s");
+}
+
+}  // namespace
+
+void TMainWindow::StartDiagnosis() {
+  StopDiagnosis();
+  const std::int32_t port = plat::PortNumberOf(Sets.ComPort);
+  if (port <= 0) return;
+  const std::uint8_t protocol =
+      ComboIndex(GetDlgItem(window_, IdProtCombo)) == 0 ? ProtocolZorp : ProtocolNmea;
+  const std::int32_t rate =
+      static_cast<std::int32_t>(std::strtol(Sets.ComRate.c_str(), nullptr, 10));
+  scan_ = std::make_unique<TProtocolScan>(port, ScanOrder(protocol, rate, false), SessionTimeoutMs);
+  const int generation = ++scanGeneration_;
+  // The scan reports on its own thread; the window takes each report from its queue and drops
+  // those of a scan that was stopped meanwhile.
+  HWND window = window_;
+  auto onUi = [this, window, generation](std::function<void()> fn) {
+    auto* call = new std::function<void()>([this, generation, fn = std::move(fn)] {
+      if (generation == scanGeneration_ && scan_) fn();
+    });
+    if (!PostMessageW(window, WM_SCAN_REPORT, 0, reinterpret_cast<LPARAM>(call))) delete call;
+  };
+  scan_->OnTry = [this, onUi](const TScanTry& attempt) {
+    onUi([this, attempt] {
+      ProgressInfo = TProgressInfo{TryText(attempt), Tr("ожидание...", "waiting...")};
+      ShowProgress(ProgressInfo);
+    });
+  };
+  scan_->OnResult = [this, onUi](const TScanTry& attempt, TScanOutcome outcome, int error) {
+    onUi([this, attempt, outcome, error] {
+      if (outcome == TScanOutcome::OpenFailed) {
+        ProgressInfo.Status = Tr("ошибка открытия порта", "the port could not be opened");
+        ShowProgress(ProgressInfo);
+        PortFailureReason(error);
+        return;
+      }
+      ProgressInfo = TProgressInfo{TryText(attempt), outcome == TScanOutcome::Answered
+                                                         ? Tr("отвечает", "answers")
+                                                         : Tr("нет ответа", "not answer")};
+      ShowProgress(ProgressInfo);
+    });
+  };
+  scan_->OnFinished = [this, onUi](const TScanTry* answered) {
+    std::optional<TScanTry> found;
+    if (answered != nullptr) found = *answered;
+    onUi([this, found] { DiagnosisFinished(found); });
+  };
+  ProgressInfo = TProgressInfo{Tr("Поиск протокола и скорости приемника",
+                                  "Looking for the receiver's protocol and bit rate"),
+                               ""};
+  ShowProgress(ProgressInfo);
+  scan_->Start();
+}
+
+void TMainWindow::StopDiagnosis() {
+  if (!scan_) return;
+  ++scanGeneration_;
+  scan_->Stop();
+  scan_.reset();
+}
+
+void TMainWindow::DiagnosisFinished(std::optional<TScanTry> found) {
+  scan_.reset();
+  if (!found) {
+    ProgressInfo = TProgressInfo{
+        Tr("Приемник не отвечает ни на одном протоколе и скорости: проверьте кабель, порт и "
+           "питание приемника",
+           "The receiver answers at no protocol and bit rate: check the cable, the port and the "
+           "receiver's power"),
+        ""};
+    ShowProgress(ProgressInfo);
+    return;
+  }
+  const std::string protocol = ProtocolName(found->Protocol);
+  const std::string rate = std::to_string(found->Rate);
+  ProgressInfo = TProgressInfo{std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
+                                   protocol + ", " + rate + Tr(" бит/с", " bit/s"),
+                               ""};
+  ShowProgress(ProgressInfo);
+  TMessage question;
+  question.Caption = ApplicationTitle;
+  question.Text = IsRussian ? "Приемник отвечает по протоколу " + protocol + " на скорости " +
+                                  rate + " бит/с.\rУстановить эти параметры?"
+                            : "The receiver answers in " + protocol + " at " + rate +
+                                  " bit/s.\rTake these settings?";
+  question.Icon = TMessageIcon::Information;
+  question.Buttons = TMessageButtons::YesNo;
+  question.Default = TMessageAnswer::Yes;
+  if (ShowMessage(question) != TMessageAnswer::Yes) return;
+  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL, found->Protocol == ProtocolZorp ? 0 : 1,
+                      0);
+  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL,
+                      FindExact(GetDlgItem(window_, IdRateCombo), rate), 0);
+}
+
 void TMainWindow::DrawComboItem(const DRAWITEMSTRUCT& item) {
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
   const bool disabled = (item.itemState & ODS_DISABLED) != 0;
@@ -814,9 +920,15 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
+    case WM_SCAN_REPORT: {
+      std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
+      if (call && *call && !closing_) (*call)();
+      return 0;
+    }
     case WM_CLOSE:
       if (!control_->CloseQuery()) return 0;  // FormCloseQuery: "No" leaves the job running
       closing_ = true;
+      StopDiagnosis();
       control_->Close();  // FormClose releases the session
       DestroyWindow(window_);
       return 0;
@@ -824,6 +936,8 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       // Notifications still queued carry calls that no one will run.
       MSG pending;
       while (PeekMessageW(&pending, window_, WM_RECEIVER_NO_ANSWER, WM_RECEIVER_LOST, PM_REMOVE))
+        delete reinterpret_cast<std::function<void()>*>(pending.lParam);
+      while (PeekMessageW(&pending, window_, WM_SCAN_REPORT, WM_SCAN_REPORT, PM_REMOVE))
         delete reinterpret_cast<std::function<void()>*>(pending.lParam);
       window_ = nullptr;
       PostQuitMessage(0);

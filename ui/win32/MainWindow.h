@@ -10,18 +10,22 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "appdata/DMU.h"
 #include "programmer/ProgressLog.h"
 #include "programmer/RunControl.h"
+#include "receiver/ProtocolScan.h"
 #include "ui/win32/ControlIds.h"
 
 class TAboutWindow;
 
 // The window's message that runs a call of another thread and signals it (wParam: TCall*).
 constexpr UINT WM_RUN_CALL = WM_APP + 1;
+// A report of the diagnosis's thread, posted (lParam: the call to run).
+constexpr UINT WM_SCAN_REPORT = WM_APP + 2;
 
 class TMainWindow : public TRunControlFront {
  public:
@@ -75,6 +79,11 @@ class TMainWindow : public TRunControlFront {
   std::string PortFailureReason(int error);
   std::string SavedLogText() const;
   void RunPendingCalls();
+  // After "Receiver not answer!": the other protocol at the chosen rate, then the other rates,
+  // in the background, each try a line of the log; a start of a job or the closing stops it.
+  void StartDiagnosis();
+  void StopDiagnosis();
+  void DiagnosisFinished(std::optional<TScanTry> found);
 
   TDM& dm_;
   HINSTANCE instance_ = nullptr;
@@ -91,6 +100,8 @@ class TMainWindow : public TRunControlFront {
   std::unique_ptr<TAboutWindow> about_;
   // The window's own log reports (a port's failure reason).
   TProgressInfo ProgressInfo;
+  std::unique_ptr<TProtocolScan> scan_;
+  int scanGeneration_ = 0;
   DWORD uiThread_ = 0;
   bool closing_ = false;
 };
