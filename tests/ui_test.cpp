@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 
 #include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
 #include "device/FlashContents.h"
+#include "history/HistoryStore.h"
 #include "platform/SerialDevice.h"
 #include "platform/VersionInfo.h"
 #include "tests/TestSupport.h"
@@ -30,12 +32,15 @@
 
 namespace {
 
-// Records every box and answers the close guard as told.
+// Records every box and answers the close guard as told; tells the window, as the program's own
+// sink does, so that its job records keep the final message.
 struct TBoxes : TMessageSink {
   std::vector<TMessage> shown;
   TMessageAnswer answer = TMessageAnswer::No;
+  TMainF* window = nullptr;
   TMessageAnswer Show(const TMessage& message) override {
     shown.push_back(message);
+    if (window != nullptr) window->MessageShown(message.Text);
     return message.Buttons == TMessageButtons::YesNo ? answer : TMessageAnswer::Ok;
   }
   std::string Last() const { return shown.empty() ? std::string() : shown.back().Text; }
@@ -44,6 +49,28 @@ struct TBoxes : TMessageSink {
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The newest record of the window's history (its local file) once there are more than `before`
+// records: the window writes them on a thread of its own.
+std::optional<hist::TJobRecord> NewestRecord(std::size_t before) {
+  for (int i = 0; i < 250; ++i) {
+    std::string error;
+    if (auto store = hist::OpenSqlite(hist::DefaultHistoryPath(), error)) {
+      std::vector<hist::TJobRecord> records;
+      if (store->Query({}, records, error) && records.size() > before) return records.front();
+    }
+    QTest::qWait(20);
+  }
+  return std::nullopt;
+}
+
+std::size_t RecordCount() {
+  std::string error;
+  std::vector<hist::TJobRecord> records;
+  auto store = hist::OpenSqlite(hist::DefaultHistoryPath(), error);
+  if (store) store->Query({}, records, error);
+  return records.size();
 }
 
 std::string SampleFile(const std::string& path, std::uint32_t size) {
@@ -79,6 +106,7 @@ class UiTest : public QObject {
     IsRussian = false;
     dm_ = std::make_unique<TDM>(folder_, "ZV8810_FWU.ini");
     window_ = std::make_unique<TMainF>(*dm_);
+    boxes_.window = window_.get();
     CreateDataModule(*dm_);
     window_->show();
     QCoreApplication::processEvents();
@@ -121,6 +149,7 @@ class UiTest : public QObject {
   }
   void init() { boxes_.shown.clear(); }
   void cleanupTestCase() {
+    boxes_.window = nullptr;
     window_.reset();
     SetMessageSink(nullptr);
     std::filesystem::remove_all(TempDir());
@@ -221,11 +250,18 @@ class UiTest : public QObject {
     }
     Choose(89, russian ? "Программный" : "Auto", "115200", "NMEA",
            SampleFile(folder_ + "fw.bin", 2000));
+    const std::size_t records = RecordCount();
     window_->ProgButClick();
     const std::string fixed = russian ? "Ошибка открытия COM89!" : "Could not open COM89!";
     QCOMPARE(boxes_.Last(), fixed + "\r" + reason.toStdString());
     QCOMPARE(window_->LogLines(), std::vector<std::string>{"COM89: " + reason.toStdString()});
     QVERIFY(window_->ProgBut->isEnabled() && window_->PortCombo->isEnabled());
+    // A port that did not open is a job that ended at once: exit 7, the message's first line.
+    const auto record = NewestRecord(records);
+    QVERIFY(record.has_value());
+    QCOMPARE(record->ExitStatus, std::int64_t{7});
+    QCOMPARE(record->Message, fixed);
+    QCOMPARE(record->Port, std::string("COM89"));
   }
 
   void programmingRunsThroughTheWindow_data() {
@@ -251,6 +287,7 @@ class UiTest : public QObject {
     const std::string flash = folder_ + "flash.img";
     TSimProcess sim(82, {"--flash", flash, "--protocol", protocol.toLower().toStdString()});
     Choose(82, reset.toLatin1().data(), "115200", protocol.toLatin1().data(), file);
+    const std::size_t records = RecordCount();
     window_->ProgButClick();
     QVERIFY(!window_->ProgBut->isEnabled());
     if (reset == "Manual") {
@@ -275,6 +312,32 @@ class UiTest : public QObject {
     QVERIFY(window_->ProgBut->isEnabled() && window_->PortCombo->isEnabled());
     QVERIFY(!window_->JobRunning());
     QCOMPARE(window_->LogBox->currentRow(), window_->LogBox->count() - 1);
+
+    // The job's record in the history.
+    const auto record = NewestRecord(records);
+    QVERIFY(record.has_value());
+    QCOMPARE(RecordCount(), records + 1);
+    QCOMPARE(record->Command, std::string("window program"));
+    QCOMPARE(record->Port, std::string("COM82"));
+    QCOMPARE(record->Protocol, protocol.toStdString());
+    QCOMPARE(record->Reset, std::string(reset == "Auto" ? "auto" : "manual"));
+    QCOMPARE(record->Rate, std::int64_t{115200});
+    QVERIFY(record->Ok);
+    QCOMPARE(record->ExitStatus, std::int64_t{0});
+    QCOMPARE(record->ResultCode.value_or(-1), std::int64_t{1});
+    QCOMPARE(record->Message, std::string("Execution is successfully completed"));
+    QCOMPARE(record->FilePath, file);
+    QCOMPARE(record->FileSize.value_or(-1), std::int64_t{30000});
+    char sum[16];
+    const std::string bytes = ReadFile(file);
+    std::snprintf(sum, sizeof sum, "0x%08X",
+                  ByteSum(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    QCOMPARE(record->FileSum, std::string(sum));
+    QCOMPARE(record->FileVersion, std::string("3.08"));
+    QCOMPARE(record->FirmwareAfter, std::string("3.08"));
+    QCOMPARE(record->BootloaderVersion, std::string("03.07"));
+    QCOMPARE(record->ReceiverNumber, std::string(protocol == "ZORP" ? "ZV8810-000417" : ""));
+    QCOMPARE(record->Log, window_->LogLines());
     sim.Stop();
     std::string image = ReadFile(flash).substr(0x10000, 30008);
     std::string fileBytes = ReadFile(file);
@@ -298,9 +361,18 @@ class UiTest : public QObject {
     StartWindow();
     TSimProcess sim(83, {"--fault", "silent"});
     Choose(83, "Auto", "115200", "NMEA", SampleFile(folder_ + "fw.bin", 2000));
+    const std::size_t records = RecordCount();
     window_->VerCheckButClick();
     QVERIFY(WaitForBoxes(1, 10000));
     QCOMPARE(boxes_.Last(), std::string("Receiver not answer!"));
+    // Recorded as the command line records it: no answer (6), with the job's two lines.
+    const auto record = NewestRecord(records);
+    QVERIFY(record.has_value());
+    QCOMPARE(record->Command, std::string("window versions"));
+    QCOMPARE(record->ExitStatus, std::int64_t{6});
+    QVERIFY(!record->Ok && !record->ResultCode);
+    QCOMPARE(record->Message, std::string("Receiver not answer!"));
+    QCOMPARE(record->Log.size(), std::size_t(2));
     QCOMPARE(window_->LogLines()[1], std::string("  NMEA connecting - not answer"));
     QVERIFY(window_->ProgBut->isEnabled() && window_->PortCombo->isEnabled());
     // The diagnosis runs in the background; closing the window stops it at once.

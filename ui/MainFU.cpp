@@ -176,10 +176,14 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
 
   control_ = std::make_shared<::TRunControl>(dm_, *this);
   control_->OpenFailureReason = [this](int error) { return PortFailureReason(error); };
-  control_->OnNoAnswer = [this] { StartDiagnosis(); };
-  // Every job that reached a port leaves its record in the history.
+  // Every job that reached a port leaves its record in the history (once; after "Receiver not
+  // answer!" before the diagnosis adds its lines to the log).
   const auto ended = [this] {
     history_.End(control_->Job().get(), control_->LastThread() != nullptr, false, log_.Lines());
+  };
+  control_->OnNoAnswer = [this, ended] {
+    ended();
+    StartDiagnosis();
   };
   control_->OnFinished = ended;
   control_->OnVersions = ended;
