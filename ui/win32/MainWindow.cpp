@@ -920,6 +920,17 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
+    case WM_ACTIVATE:
+      // As a dialog does: the control that had the focus gets it back when the window is
+      // activated again (after a message box, another program), so Tab and Enter go on working.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window_, focus)) lastFocus_ = focus;
+      } else if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) {
+        SetFocus(lastFocus_);
+        return 0;
+      }
+      break;
     case WM_SCAN_REPORT: {
       std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
       if (call && *call && !closing_) (*call)();

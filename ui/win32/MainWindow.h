@@ -89,6 +89,7 @@ class TMainWindow : public TRunControlFront {
   HINSTANCE instance_ = nullptr;
   HWND window_ = nullptr;
   HWND tooltip_ = nullptr;
+  HWND lastFocus_ = nullptr;  // the control to give the focus back to on activation
   UINT dpi_ = 96;
   HFONT font_ = nullptr;
   HFONT boldFont_ = nullptr;
