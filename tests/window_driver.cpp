@@ -17,6 +17,9 @@
 //     "QUESTION ..." lines. boxes=N: N message boxes are awaited (a question is answered "Yes").
 //     The protocol and bit rate shown at the end print as "PROTOCOL ..." and "RATE ...". go:
 //     "READY" is printed and a line awaited before the press.
+//   zv8810-window-driver screen OUT.bmp
+//     A picture of the running window with the box or list over it (to look at a run driven
+//     by hand, for example with xdotool).
 //   zv8810-window-driver pictures WINDOW.exe FOLDER LANG
 //     Saves pictures of what the operator sees as 24-bit bitmaps (see Pictures).
 #include <windows.h>
@@ -472,6 +475,11 @@ int wmain(int argc, wchar_t** wide) {
       if (key == "boxes") boxes = std::atoi(value.c_str());
     }
     Job(argv[2], argv[3], rate, protocol, reset, file, closeAfter, waitForGo, boxes);
+  } else if (command == "screen" && argc == 3) {  // the running window, for looking at by hand
+    HWND main = FindWindowW(MainWindowClass, nullptr);
+    HWND over = GetWindow(main, GW_ENABLEDPOPUP);
+    Check(main != nullptr && SavePicture(main, argv[2], over != main ? over : nullptr),
+          "the window's picture");
   } else if (command == "pictures" && argc == 5) {
     Pictures(argv[2], argv[3], argv[4]);
   } else {
