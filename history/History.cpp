@@ -3,7 +3,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "history/HistoryStore.h"
 
@@ -84,8 +86,14 @@ bool RecordJob(const THistoryTarget& target, TJobRecord record, std::string& not
     note = serverError + "; the record is kept in " + target.LocalPath +
            " until `zv8810-fwu history --sync` moves it there";
   }
-  auto local = OpenSqlite(target.LocalPath, error);
-  return local && local->Add(record, error);
+  // Each write waits for the file's lock already; a failure is tried again a few times more
+  // before the record is given up, since a lost record cannot be made again.
+  for (int attempt = 1;; ++attempt) {
+    auto local = OpenSqlite(target.LocalPath, error);
+    if (local && local->Add(record, error)) return true;
+    if (attempt == 4) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250 * attempt));
+  }
 }
 
 bool SyncPending(const THistoryTarget& target, std::int64_t& moved, std::string& error) {
