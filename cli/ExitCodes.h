@@ -18,6 +18,7 @@ enum TExitCode : int {
                          // or without a description block (and no --force)
   ExitNoInput = 66,      // the system file is missing or unreadable
   ExitUnavailable = 69,  // the history (its server, or the local file) cannot be read or written
+  ExitCrashed = 70,      // the program failed unexpectedly; a crash report names the cause
   ExitCantCreate = 73,   // the report or the backup folder cannot be written
   ExitInterrupted = 130,
 };

@@ -1,5 +1,7 @@
 #include "cli/LogPrinter.h"
 
+#include "platform/CrashReport.h"
+
 void TLogPrinter::Show(const TProgressInfo& info) {
   std::lock_guard<std::mutex> lock(lock_);
   Changed(log_.Show(info));
@@ -13,6 +15,7 @@ void TLogPrinter::Append(const std::string& line) {
 void TLogPrinter::Changed(TProgressLog::TChange change) {
   if (change == TProgressLog::TChange::None) return;
   const std::string& last = log_.Lines().back();
+  plat::CrashLogLine(prefix_ + last, change == TProgressLog::TChange::Replaced);
   if (terminal_) {
     if (change == TProgressLog::TChange::Replaced)
       std::fputs("\r\033[K", out_);

@@ -5,6 +5,7 @@
 #include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
 #include "cli/ExitCodes.h"
+#include "platform/CrashReport.h"
 #include "platform/SerialDevice.h"
 
 namespace {
@@ -91,9 +92,18 @@ TPortJob::TPortJob(TCallQueue& queue, TDM& dm, TLogPrinter& printer, std::string
       given_(std::move(given)),
       prefix_(std::move(prefix)) {}
 
-TPortJob::~TPortJob() = default;
+TPortJob::~TPortJob() {
+  plat::CrashJobEnd(crashSlot_);
+}
+
+void TPortJob::ShowProgress(const TProgressInfo& info) {
+  printer_.Show(info);
+  plat::CrashJobStage(crashSlot_, TProgressLog::Compose(info));
+  plat::CrashIfAsked("main");  // tests only
+}
 
 void TPortJob::Synchronize(const std::function<void()>& fn) {
+  plat::CrashIfAsked("thread");  // tests only: this runs on the programming thread
   queue_.Invoke([this, &fn] {
     TCurrentJob current(this);
     fn();
@@ -162,6 +172,7 @@ bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port,
                      std::shared_ptr<const std::vector<std::uint8_t>> file) {
   TCurrentJob current(this);
   device_ = port.Device;
+  crashSlot_ = plat::CrashJobBegin(port.Name, port.Device, true);
   const std::int32_t mode = options.Command == TCommand::Versions ? ModeVersions : ModeProgram;
   TJobInputs inputs;
   inputs.Port = port.Name;

@@ -64,7 +64,7 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   // TRunControlFront, on the queue's thread.
   void EnableControls(bool, bool) override {}
   void ClearLog() override { printer_.Clear(); }
-  void ShowProgress(const TProgressInfo& info) override { printer_.Show(info); }
+  void ShowProgress(const TProgressInfo& info) override;
   void Synchronize(const std::function<void()>& fn) override;
   void Post(int, std::function<void()> fn) override;
   void RunCallsUntil(const std::function<bool()>& done) override { queue_.RunUntil(done); }
@@ -97,6 +97,7 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   int exit_ = 0;
   std::string message_;
   std::function<void(const std::string&)> errorOut_;
+  int crashSlot_ = -1;  // the job's place in a crash report
 };
 
 // While it lives, message boxes belong to the job (the calls of several jobs run on one thread,

@@ -10,6 +10,7 @@
 #include "cli/LogPrinter.h"
 #include "cli/Options.h"
 #include "cli/WireTrace.h"
+#include "platform/CrashReport.h"
 #include "platform/ExecutablePath.h"
 #include "platform/Terminal.h"
 #include "platform/VersionInfo.h"
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
     return ExitUsage;
   }
 #endif
+  // A crash writes a report in the user's data folder and ends with 70 (ExitCrashed).
+  plat::InstallCrashHandler(
+      {"zv8810-fwu", ZV_VERSION, plat::CrashReportFolder(), ExitCrashed, true});
   IsRussian = options.Russian;
   if (options.Trace) EnableWireTrace();
   WatchAdapterLatency(options.Trace);

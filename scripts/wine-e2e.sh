@@ -165,5 +165,51 @@ else
   failures=$((failures + 1))
 fi
 
+# A crash made on purpose (the test switch ZV8810_TEST_CRASH) in the programming thread and in
+# the main thread: exit 70, the report's path on standard error, the report and a minidump in
+# %LOCALAPPDATA%\ZV8810 Firmware Updater\Crash Reports.
+crash_scenario() {
+  local wish="$1" thread="$2" cause="$3"
+  local number=$((40 + passes + failures))
+  start_sim "$number" "$work/flash-crash.img" --stream 0
+  com="com$number"
+  ln -sfn "$device" "$dosdevices/$com"
+  ZV8810_TEST_CRASH="$wish" timeout 120 "${wine_run[@]}" "$win_exe" versions --reset auto \
+    --port "COM$number" >"$work/crash.out" 2>"$work/crash.err"
+  local status=$?
+  stop_sim
+  rm -f "$dosdevices/$com"
+  com=""
+  local problems=() report="" unix_report=""
+  [ $status = 70 ] || problems+=("exit $status, expected 70")
+  report="$(tr -d '\r' <"$work/crash.err" | sed -n 's/.*a crash report was written to //p')"
+  [ -n "$report" ] && unix_report="$(WINEPREFIX="$ZV_WINEPREFIX" WINEDEBUG=-all winepath -u "$report" 2>/dev/null)"
+  if [ -z "$unix_report" ] || [ ! -f "$unix_report" ]; then
+    problems+=("no report named on standard error: $(cat "$work/crash.err")")
+  else
+    local part
+    for part in "Program: zv8810-fwu 2.3.0.1" "System: Windows" "Time: 20" "$thread" \
+      "Cause: $cause" "zv8810-fwu.exe+0x" "port COM$number (" \
+      "stage:   Inquiry of the bootloader version" "Execution is started - " \
+      "  NMEA connecting - done"; do
+      grep -qF -- "$part" "$unix_report" || problems+=("the report lacks \"$part\"")
+    done
+    [ -s "${unix_report%.txt}.dmp" ] || problems+=("no minidump beside the report")
+    rm -f "$unix_report" "${unix_report%.txt}.dmp"
+  fi
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   a crash ($wish) leaves a report and a minidump (exit 70)"
+    passes=$((passes + 1))
+  else
+    echo "FAIL a crash ($wish)"
+    printf '     %s\n' "${problems[@]}"
+    [ -n "$unix_report" ] && [ -f "$unix_report" ] && sed 's/^/       /' "$unix_report"
+    failures=$((failures + 1))
+  fi
+}
+crash_scenario "thread@7" "(not the main thread)" "exception 0xc0000005 EXCEPTION_ACCESS_VIOLATION"
+crash_scenario "main:exception@9" "(the main thread)" \
+  "unhandled C++ exception std::runtime_error: a crash asked for in the main thread"
+
 echo "wine-e2e: $passes passed, $failures failed"
 [ $failures -eq 0 ]
