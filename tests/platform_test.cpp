@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/ComRegistry.h"
+#include "platform/CrashReport.h"
 #include "platform/Event.h"
 #include "platform/FileWrite.h"
 #include "platform/Thread.h"
@@ -298,4 +299,22 @@ TEST(FileWriteReplacing, ReplacesWholeOrLeavesTheOldFileAndNoTemporary) {
   EXPECT_FALSE(plat::WriteFileReplacing(dir + "/missing/report.json", "x", reason));
   EXPECT_FALSE(reason.empty());
   EXPECT_EQ(leftovers(), 0);
+}
+
+// The report a window shows at its next start: the newest one not yet marked seen, by the time
+// in its name; other files in the folder are not reports.
+TEST(CrashReportFolder, TheNewestUnseenReportIsShownOnce) {
+  const std::string folder = TempDir() + "/crash-reports/";
+  std::filesystem::create_directories(folder);
+  EXPECT_EQ(plat::UnseenCrashReport(folder), "") << "no report yet";
+  EXPECT_EQ(plat::UnseenCrashReport(folder + "missing/"), "");
+  for (const char* name :
+       {"ZV8810_FWU-crash-20261211-101500-77.txt", "zv8810-fwu-crash-20261211-143749-22273.txt",
+        "notes.txt", "zv8810-fwu-crash-20261211-143749-22273.dmp"})
+    std::ofstream(folder + name) << "x";
+  EXPECT_EQ(plat::UnseenCrashReport(folder), folder + "zv8810-fwu-crash-20261211-143749-22273.txt");
+  plat::MarkCrashReportSeen(folder);
+  EXPECT_EQ(plat::UnseenCrashReport(folder), "") << "shown once";
+  std::ofstream(folder + "ZV8810_FWU-crash-20261212-080000-5.txt") << "x";
+  EXPECT_EQ(plat::UnseenCrashReport(folder), folder + "ZV8810_FWU-crash-20261212-080000-5.txt");
 }
