@@ -140,6 +140,19 @@ TEST_F(PortIO, AwaitedTextMatchIsExact) {
   EXPECT_FALSE(port.AnswerEvent.IsSet());
 }
 
+// A waiter needs no handler: the event alone tells that the text arrived.
+TEST_F(PortIO, AwaitedTextSignalsTheEventWithoutAHandler) {
+  port.OnAnswer.Clear();
+  ASSERT_TRUE(port.Open());
+  port.ExpectAnswer("Restart");
+  peer.Send("$PORST,F\r\nRest");
+  ASSERT_TRUE(rec.WaitFor(1));
+  EXPECT_FALSE(port.AnswerEvent.IsSet());
+  peer.Send("art\r\n");
+  EXPECT_TRUE(port.AnswerEvent.Wait(2000));
+  EXPECT_EQ(rec.Events(), (std::vector<std::string>{"data 14", "data 5"}));
+}
+
 TEST_F(PortIO, FramedModeDeliversPacketsBeforeTheChunk) {
   port.SetFramed(true);
   ASSERT_TRUE(port.Open());

@@ -296,7 +296,11 @@ void TPortIO::ProcessChunk(const std::uint8_t* bytes, int count) {
     }
     if (ReceivedText.size() > 40) ReceivedText.erase(0, 20);
   }
-  if (matched && OnAnswer(bytes, count, answer)) AnswerEvent.Set();
+  if (!matched) return;
+  // The handler, when one is installed, runs before the event wakes a waiter: what it sends in
+  // answer is queued by then.
+  OnAnswer(bytes, count, answer);
+  AnswerEvent.Set();
 }
 
 void TPortIO::WriterLoop() {

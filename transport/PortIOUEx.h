@@ -1,7 +1,7 @@
 // The serial port engine: one TPortIO per COM port. It opens and configures the line, runs a
 // reader that delivers raw chunks (OnData), de-framed packets (OnPacket, framed mode) and the
-// arrival of an awaited text (OnAnswer with AnswerEvent), queues output in a ring that a writer
-// drains, and keeps a one-shot answer time-out.
+// arrival of an awaited text (AnswerEvent, after OnAnswer when one is installed), queues output in
+// a ring that a writer drains, and keeps a one-shot answer time-out.
 #pragma once
 
 #include <atomic>
