@@ -36,7 +36,6 @@ struct TVerdict {
   void Connected(TNavReceiver*) { Note(&TVerdict::connected); }
   void NoAnswer(TNavReceiver*) { Note(&TVerdict::noAnswer); }
   void LogAdded(TNavReceiver*) { Note(&TVerdict::logChanged); }
-  void RestartAnswer(const std::uint8_t*, int, const std::string&) {}
 };
 
 // Prints the session log lines not shown yet.
@@ -229,11 +228,7 @@ int RunProbe(const TCliOptions& options, TLogPrinter& printer) {
 
   // The restart as the connect stage sends it: a pause, the awaited text armed, the command.
   std::this_thread::sleep_for(std::chrono::milliseconds(RestartCommandPauseMs));
-  TPortIO& line = session.Port();
-  line.ExpectAnswer("Restart");
-  line.OnAnswer.Bind<&TVerdict::RestartAnswer>(&verdict);
-  session.Restart(true);
-  bool acknowledged = line.AnswerEvent.Wait(RestartAnswerMs);
+  bool acknowledged = session.RestartAwaiting(RestartAnswer).Wait(RestartAnswerMs);
   PrintNewLines(session, shown, printer);
   if (Interrupted()) return ExitInterrupted;
   if (!acknowledged) {

@@ -163,6 +163,40 @@ void TNavReceiver::Restart(bool mode) {
   }
 }
 
+plat::TEvent& TNavReceiver::RestartAwaiting(const std::string& acknowledgement) {
+  port_.OnAnswer.Clear();  // the session's own awaited text is over
+  port_.ExpectAnswer(acknowledgement);
+  Restart(true);
+  return port_.AnswerEvent;
+}
+
+bool TNavReceiver::OpenRaw(const plat::TPortEntry& port, std::int32_t rate) {
+  opened_ = false;
+  port_.SetPort(port);
+  port_.LineProps.BaudRate = rate;
+  port_.LineProps.Parity = 0;
+  port_.SetFramed(false);
+  port_.Open();
+  opened_ = port_.IsOpen();
+  if (!opened_) AddLog("Could not open COM" + std::to_string(port.Number) + ": " + TimeStamp());
+  return opened_;
+}
+
+TPortIO& TNavReceiver::HandOver(std::int32_t rate) {
+  port_.DisarmTimeout();
+  port_.OnAnswer.Clear();
+  const bool keep =
+      port_.IsOpen() && port_.LineProps.BaudRate == rate && port_.LineProps.Parity == 0;
+  if (!keep) {
+    port_.Close();
+    port_.LineProps.BaudRate = rate;
+    port_.LineProps.Parity = 0;
+  }
+  port_.SetFramed(false);
+  if (!keep) port_.Open();
+  return port_;
+}
+
 TReceiverProperties TNavReceiver::GetProperties() const {
   std::lock_guard<std::mutex> lock(propertiesLock_);
   return properties_;

@@ -49,6 +49,18 @@ class TNavReceiver {
   void Connect(const plat::TPortEntry& port, std::int32_t rate, std::uint8_t protocol);
   void Disconnect();
   void Restart(bool mode);
+  // The restart into the bootloader with its acknowledgement awaited: the search for the text is
+  // armed before the command goes out. Returns the event that tells the text arrived.
+  plat::TEvent& RestartAwaiting(const std::string& acknowledgement);
+  // Opens the port for a receiver that the operator power-cycles into its bootloader: at the
+  // rate, without parity, raw, and without polling. False when it did not open (the reason in
+  // the port's LastOpenError).
+  bool OpenRaw(const plat::TPortEntry& port, std::int32_t rate);
+  // The session's part ends and its port is handed over for the bootloader phase: the answer
+  // time-out and the session's awaited text stop, and the line runs at the rate without parity,
+  // raw. A line already so stays open; any other is closed and opened again, which can fail
+  // (IsOpen tells).
+  TPortIO& HandOver(std::int32_t rate);
   TReceiverProperties GetProperties() const;
   void SendNmea(const std::string& sentence);
   TPortIO& Port() { return port_; }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -161,13 +162,61 @@ TEST_F(Session, NmeaRestartSendsTheSentenceAndTimeoutsAreIgnored) {
 }
 
 TEST_F(Session, ConnectOnAPortThatDoesNotOpen) {
-  session->Connect(7, 115200, ProtocolNmea);
-  EXPECT_FALSE(session->Opened());
-  auto log = session->Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_TRUE(std::regex_match(log[0], std::regex("Could not open COM7: " + kTime)));
-  std::this_thread::sleep_for(milliseconds(100));
-  EXPECT_EQ(notes.connected + notes.noAnswer, 0);
+  for (bool raw : {false, true}) {
+    SetUp();
+    if (raw)
+      EXPECT_FALSE(session->OpenRaw(plat::TPortEntry{7, "COM7", ""}, 115200));
+    else
+      session->Connect(7, 115200, ProtocolNmea);
+    EXPECT_FALSE(session->Opened()) << raw;
+    EXPECT_EQ(session->Port().LastOpenError(), ENOENT) << raw;
+    auto log = session->Log();
+    ASSERT_EQ(log.size(), 1u) << raw;
+    EXPECT_TRUE(std::regex_match(log[0], std::regex("Could not open COM7: " + kTime))) << raw;
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_EQ(notes.connected + notes.noAnswer, 0) << raw;
+  }
+}
+
+// After its restart the session hands its port over at the bootloader's rate: without parity,
+// raw, whatever line it ran before; a port opened for a power cycle is handed over as it is.
+TEST_F(Session, RestartAcknowledgedThenThePortHandedOverAt115200Raw) {
+  struct {
+    const char* name;
+    std::uint8_t protocol;
+    int rate;  // 0: opened raw for the operator's power cycle, no restart
+  } cases[] = {
+      {"NMEA at 115200", ProtocolNmea, 115200},
+      {"NMEA at 9600", ProtocolNmea, 9600},
+      {"ZORP at 57600", ProtocolZorp, 57600},
+      {"opened raw", ProtocolNmea, 0},
+  };
+  for (auto& c : cases) {
+    SetUp();
+    session->SetTimeout(300);
+    if (c.rate == 0) {
+      ASSERT_TRUE(session->OpenRaw(plat::TPortEntry{peer.Number(), "COM3", ""}, 115200));
+    } else {
+      session->Connect(peer.Number(), c.rate, c.protocol);
+      ASSERT_TRUE(session->Opened()) << c.name;
+      plat::TEvent& acknowledged = session->RestartAwaiting("Restart");
+      EXPECT_FALSE(peer.ReadFor(50).empty()) << c.name << ": the polls and the restart command";
+      EXPECT_FALSE(acknowledged.IsSet()) << c.name;
+      peer.Send("Resta");
+      peer.Send("rt\r\n");
+      EXPECT_TRUE(acknowledged.Wait(1000)) << c.name;
+    }
+    TPortIO& port = session->HandOver(115200);
+    ASSERT_TRUE(port.IsOpen()) << c.name;
+    EXPECT_EQ(peer.Speed(), 115200) << c.name;
+    EXPECT_FALSE(peer.OddParity()) << c.name;
+    const std::uint8_t bytes[] = {0x10, 0xCC};
+    port.Write(bytes, 2);
+    EXPECT_EQ(peer.Read(3, 300), (Bytes{0x10, 0xCC})) << c.name << ": raw, unframed";
+    std::this_thread::sleep_for(milliseconds(400));  // past the session's time-out
+    EXPECT_TRUE(peer.ReadFor(50).empty()) << c.name << ": the session polls no more";
+    EXPECT_EQ(notes.noAnswer, 0) << c.name;
+  }
 }
 
 TEST_F(Session, ZorpPollRestartAndPropertiesOnTheWire) {
