@@ -1,11 +1,14 @@
-// The link to the bootloader and the resident, under the programming stages: 9-byte command
-// frames, 128-byte memory reads, single-byte replies, the awaited texts and the greeting's
-// answer. Every wait here also ends when the job is asked to stop.
+// The link to the bootloader and the resident, under the programming stages: the greeting's
+// answer, the resident upload, 9-byte command frames (memory read, erase, restart), data frames
+// and the check word with their single-byte replies. Every wait here also ends when the job is
+// asked to stop.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -42,6 +45,7 @@ constexpr const char* ResidentAnswer = "FLASH PROG";
 // The line of the bootloader and the resident, and the value every command frame carries.
 constexpr std::int32_t BootRate = 115200;
 constexpr int BlockSize = 128;
+constexpr std::size_t FrameDataSize = 1024;  // the image bytes of one data frame
 
 // Waits and pauses of the engine, in milliseconds.
 constexpr int RestartCommandPauseMs = 500;  // before the restart command into the bootloader
@@ -62,37 +66,55 @@ constexpr int WritePhaseSilenceMs = 1200;
 // How a wait on the link ended.
 enum class TLinkWait { Arrived, TimedOut, Stopped };
 
+// The bootloader's and the resident's protocol, one function per exchange. The link is given the
+// port by the session that owned it (Attach); the stages never write to the port themselves.
 class TBootloaderLink {
  public:
-  TBootloaderLink(TPortIO& port, TJob& job) : port_(port), job_(job) {}
+  explicit TBootloaderLink(TJob& job) : job_(job) {}
   TBootloaderLink(const TBootloaderLink&) = delete;
   TBootloaderLink& operator=(const TBootloaderLink&) = delete;
 
-  TPortIO& Port() { return port_; }
+  // The port for the bootloader phase, handed over at 115200 bit/s without parity, raw. Before
+  // it is attached the exchanges send nothing and find no answer.
+  void Attach(TPortIO& port);
 
-  // Writes one 9-byte command frame: the rate 115200, the opcode and the argument.
-  void SendCommand(TBootOpcode code, std::uint32_t argument);
+  // The greeting's answer: arms the search for "#$#%", which is answered with 0xCC on the port's
+  // reader as soon as it is seen, so that the byte is queued when WaitGreeting returns.
+  void ExpectGreeting();
+  TLinkWait WaitGreeting(int milliseconds);
+  // The greeting was answered: the bootloader now waits for the resident's image.
+  bool GreetingAnswered() const { return greetingAnswered_; }
 
-  // Reads 128 bytes of the receiver's memory into the block.
+  // The resident upload: its length, its sum and the image, then "FLASH PROG" awaited.
+  TLinkWait UploadResident(const TJobImages& images);
+
+  // A memory read: 128 bytes of the receiver's memory from the address into the block.
   TLinkWait ReadBlock(std::uint32_t address);
   std::array<std::uint8_t, BlockSize> Block() const;
   bool BlockErased() const;
   // A new inquiry starts counting reply bytes from the block's first byte again.
   void RealignBlocks();
 
-  // Single-byte replies: Listen installs the handler (it stays until another is installed);
-  // ExpectReply is called before the request whose reply WaitReply awaits is written.
-  void ListenForReplies();
-  void ExpectReply();
-  TLinkWait WaitReply(int milliseconds, std::uint8_t& reply);
+  // The exchanges answered by a single byte. whileWaiting runs once the request is queued and
+  // before its reply is awaited (a reply that comes meanwhile is kept); the reply is 0 unless it
+  // arrived.
+  // The erase: the number of bytes that will be written.
+  TLinkWait Erase(std::uint32_t length, std::uint8_t& reply,
+                  const std::function<void()>& whileWaiting);
+  // A data frame: up to 1,024 bytes of the image (the rest of the frame 0xFF) and their sum.
+  TLinkWait WriteFrame(const std::uint8_t* data, std::size_t count, std::uint8_t& reply,
+                       const std::function<void()>& whileWaiting);
+  // The check word: the sum of the whole image.
+  TLinkWait SendCheckWord(std::uint32_t sum, std::uint8_t& reply,
+                          const std::function<void()>& whileWaiting);
+  // The restart command, after the silence the resident needs: a stop does not shorten it.
+  void Restart();
+  // The resident accepted the erase and is still in its write phase: it has neither refused a
+  // frame for its sum or its programming nor answered the check word.
+  bool TakingFrames() const { return takingFrames_; }
 
-  // Awaited texts: Expect arms the search (the greeting is answered as soon as it is seen);
-  // WaitText waits for the text armed last.
-  void ExpectText(const std::string& text);
-  TLinkWait WaitText(int milliseconds);
-  // The greeting was answered: the bootloader now waits for the resident's image.
-  bool GreetingAnswered() const { return greetingAnswered_; }
-
+  // A wait on the event that a stop request also ends.
+  TLinkWait Wait(plat::TEvent& event, int milliseconds);
   // A pause that a stop request ends early; false when stopped.
   bool Pause(int milliseconds);
   bool Stopped() const { return job_.StopRequested(); }
@@ -101,13 +123,17 @@ class TBootloaderLink {
   void Detach();
 
  private:
+  void Send(const std::uint8_t* bytes, int count);
+  void SendCommand(TBootOpcode code, std::uint32_t argument);
+  // Sends a request answered by a single byte and awaits that byte.
+  TLinkWait Exchange(const std::uint8_t* bytes, int count, int milliseconds, std::uint8_t& reply,
+                     const std::function<void()>& whileWaiting);
   void OnBlockData(const std::uint8_t* bytes, int count);
   void OnAckData(const std::uint8_t* bytes, int count);
   void OnGreeting(const std::uint8_t* bytes, int count, const std::string& text);
-  TLinkWait WaitEvent(plat::TEvent& event, int milliseconds);
 
-  TPortIO& port_;
   TJob& job_;
+  std::atomic<TPortIO*> port_{nullptr};
   plat::TEvent replyEvent_{plat::TEvent::ResetMode::Auto, false};
   mutable std::mutex ackLock_;
   std::uint8_t ackByte_ = 0;
@@ -115,6 +141,7 @@ class TBootloaderLink {
   std::array<std::uint8_t, BlockSize> replyBlock_{};
   int replyCount_ = 0;
   std::atomic<bool> greetingAnswered_{false};
+  bool takingFrames_ = false;  // the programming thread's alone
 };
 
 // "Error (" + two upper-case hex digits + "h)", in the current language.

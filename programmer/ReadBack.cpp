@@ -104,15 +104,8 @@ std::int32_t TSystemWriteThr::BackupFirmware() {
                                 "Error: the backup failed, nothing was erased");
   StageLine(Tr("Резервная копия прошивки", "Backing up firmware"), Tr("ждите...", "waiting..."));
   const TFirmwareRead read = ReadFirmware();
-  switch (read.Wait) {
-    case TLinkWait::Stopped:
-      return Interrupted(ResultErase);
-    case TLinkWait::TimedOut:
-      StageLine("", failed + Tr(" (нет ответа)", " (no answer)"));
-      return ResultErase;
-    case TLinkWait::Arrived:
-      break;
-  }
+  if (auto code = Unanswered(read.Wait, ResultErase, failed + Tr(" (нет ответа)", " (no answer)")))
+    return *code;
   if (!read.Present) {
     StageLine("", Tr("нет прошивки для копирования", "no firmware to back up"));
     return ResultSuccess;
@@ -143,15 +136,9 @@ std::int32_t TSystemWriteThr::BackupFirmware() {
 std::int32_t TSystemWriteThr::CheckFirmware() {
   StageLine(Tr("Проверка прошивки", "Checking the firmware"), "0%");
   const TFirmwareRead read = ReadFirmware();
-  switch (read.Wait) {
-    case TLinkWait::Stopped:
-      return Interrupted(ResultNothing);
-    case TLinkWait::TimedOut:
-      StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
-      return ResultNothing;
-    case TLinkWait::Arrived:
-      break;
-  }
+  if (auto code =
+          Unanswered(read.Wait, ResultNothing, Tr("ошибка (нет ответа)", "Error: not answer")))
+    return *code;
   const bool complete = read.Present && read.SumMatches;
   job_->FirmwareComplete = complete ? 1 : 0;
   StageLine("", complete
@@ -164,16 +151,10 @@ std::int32_t TSystemWriteThr::VerifyImage() {
   const std::vector<std::uint8_t>& image = job_->Images.SystemImage;
   StageLine(Tr("Проверка записи", "Verifying"), "0%");
   std::vector<std::uint8_t> flash;
-  switch (ReadRange(FirmwareBase, image.size(), flash)) {
-    case TLinkWait::Stopped:
-      return Interrupted(ResultWrite);
-    case TLinkWait::TimedOut:
-      job_->Verified = 0;
-      StageLine("", Tr("ошибка (нет ответа)", "Error: not answer"));
-      return ResultWrite;
-    case TLinkWait::Arrived:
-      break;
-  }
+  const TLinkWait read = ReadRange(FirmwareBase, image.size(), flash);
+  if (read == TLinkWait::TimedOut) job_->Verified = 0;
+  if (auto code = Unanswered(read, ResultWrite, Tr("ошибка (нет ответа)", "Error: not answer")))
+    return *code;
   const auto differs = std::mismatch(image.begin(), image.end(), flash.begin());
   if (differs.first != image.end()) {
     job_->Verified = 0;

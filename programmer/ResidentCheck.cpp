@@ -19,14 +19,14 @@ TResidentProbe ProbeResident(const plat::TPortEntry& entry, bool restart, int& o
     return TResidentProbe::OpenFailed;
   }
   TJob job;  // the link's stop request; nothing stops this short probe
-  TBootloaderLink link(port, job);
+  TBootloaderLink link(job);
+  link.Attach(port);
   // A resident that was taking frame data hears commands again after a second of silence.
   link.Pause(WritePhaseSilenceMs);
   link.RealignBlocks();
   const bool answers = link.ReadBlock(BootInfoBase) == TLinkWait::Arrived;
   if (answers && restart) {
-    link.Pause(RestartFramePauseMs);
-    link.SendCommand(TBootOpcode::Restart, 0);
+    link.Restart();   // after the usual pause: the write phase's silence has passed already
     link.Pause(100);  // the frame leaves the output ring before the port closes
   }
   link.Detach();

@@ -7,10 +7,7 @@
 
 TSystemWriteThr::TSystemWriteThr(std::shared_ptr<TJob> job, std::shared_ptr<TNavReceiver> session,
                                  std::shared_ptr<TJobView> view)
-    : job_(std::move(job)),
-      session_(std::move(session)),
-      view_(std::move(view)),
-      link_(session_->Port(), *job_) {}
+    : job_(std::move(job)), session_(std::move(session)), view_(std::move(view)), link_(*job_) {}
 
 void TSystemWriteThr::SetWriteMode(std::int32_t mode) {
   job_->WriteMode = mode;
@@ -41,6 +38,20 @@ std::int32_t TSystemWriteThr::Interrupted(std::int32_t code) {
     StageLine("", Tr("ошибка: порт потерян", "Error: the port was lost"));
   else
     StageLine("", Tr("остановлено", "stopped"));
+  return code;
+}
+
+std::optional<std::int32_t> TSystemWriteThr::Unanswered(TLinkWait wait, std::int32_t code,
+                                                        const std::string& timedOutStatus) {
+  switch (wait) {
+    case TLinkWait::Arrived:
+      return std::nullopt;
+    case TLinkWait::Stopped:
+      return Interrupted(code);
+    case TLinkWait::TimedOut:
+      break;
+  }
+  if (!timedOutStatus.empty()) StageLine("", timedOutStatus);
   return code;
 }
 

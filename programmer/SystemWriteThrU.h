@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Thread.h"
@@ -66,6 +67,10 @@ class TSystemWriteThr : public plat::TThread {
   void ProgramCommand();
   // A stage whose wait was cut short by a stop: its line says why; the stage's failure code.
   std::int32_t Interrupted(std::int32_t code);
+  // How a stage goes on after a wait on the link: nothing when the answer arrived; otherwise
+  // the code the stage returns, a stop's line or the time-out's status (when given) shown.
+  std::optional<std::int32_t> Unanswered(TLinkWait wait, std::int32_t code,
+                                         const std::string& timedOutStatus = {});
   bool StopSeen() const { return Terminated() || job_->StopRequested(); }
   void OnPortLost(TPortIO*);
 
@@ -95,8 +100,5 @@ class TSystemWriteThr : public plat::TThread {
   std::atomic<bool> residentLoaded_{false};
   std::atomic<bool> residentMayRun_{false};
   std::atomic<bool> cutShort_{false};  // a stop ended a command before its end
-  // The resident accepted the erase and is still in its write phase: it has neither refused a
-  // frame nor answered the check word.
-  bool takingFrames_ = false;
   std::atomic<bool> released_{false};
 };

@@ -52,9 +52,9 @@ std::int32_t TSystemWriteThr::ReadBootVersion() {
   std::int32_t offset = 0;
   bool end = false;
   do {
-    TLinkWait read = link_.ReadBlock(BootInfoBase + static_cast<std::uint32_t>(offset));
-    if (read == TLinkWait::Stopped) return Interrupted(-2);
-    if (read == TLinkWait::TimedOut) return -2;
+    if (auto code =
+            Unanswered(link_.ReadBlock(BootInfoBase + static_cast<std::uint32_t>(offset)), -2))
+      return *code;
     if (link_.BlockErased()) {
       offset -= BlockSize;  // the last block with data
       end = true;
@@ -74,9 +74,8 @@ std::int32_t TSystemWriteThr::ReadBootVersion() {
     StageLine("", noData);
     return p;
   }
-  TLinkWait read = link_.ReadBlock(BootInfoBase + static_cast<std::uint32_t>(p));
-  if (read == TLinkWait::Stopped) return Interrupted(-2);
-  if (read == TLinkWait::TimedOut) return -2;
+  if (auto code = Unanswered(link_.ReadBlock(BootInfoBase + static_cast<std::uint32_t>(p)), -2))
+    return *code;
   boot = BootVersionFrom(link_.Block().data());
   StageLine("", DoneStatus(boot));
   return 0;
@@ -87,18 +86,15 @@ std::int32_t TSystemWriteThr::ReadFirmwareVersion() {
       BeginInquiry(Tr("Запрос версии системы", "Inquiry of the firmware version"),
                    job_->ReceiverVersions.Firmware);
   const std::uint32_t start = FirmwareBase + FirmwareSpan;
-  TLinkWait read = link_.ReadBlock(start);
-  if (read == TLinkWait::Stopped) return Interrupted(-2);
-  if (read == TLinkWait::TimedOut) return -2;
+  if (auto code = Unanswered(link_.ReadBlock(start), -2)) return *code;
   // Erased at the start: the image ends below it; otherwise it reaches beyond.
   const bool downwards = link_.BlockErased();
   std::int32_t offset = 0;
   bool found = false;
   while (std::abs(offset) < static_cast<std::int32_t>(FirmwareSpan)) {
     offset += downwards ? -BlockSize : BlockSize;
-    read = link_.ReadBlock(start + static_cast<std::uint32_t>(offset));
-    if (read == TLinkWait::Stopped) return Interrupted(-2);
-    if (read == TLinkWait::TimedOut) return -2;
+    if (auto code = Unanswered(link_.ReadBlock(start + static_cast<std::uint32_t>(offset)), -2))
+      return *code;
     if (downwards != link_.BlockErased()) {
       found = true;  // going down: the image's last block; going up: the first after it
       break;
@@ -116,9 +112,8 @@ std::int32_t TSystemWriteThr::ReadFirmwareVersion() {
     StageLine("", noData);
     return p;
   }
-  read = link_.ReadBlock(FirmwareBase + static_cast<std::uint32_t>(p));
-  if (read == TLinkWait::Stopped) return Interrupted(-2);
-  if (read == TLinkWait::TimedOut) return -2;
+  if (auto code = Unanswered(link_.ReadBlock(FirmwareBase + static_cast<std::uint32_t>(p)), -2))
+    return *code;
   firmware = FirmwareVersionFrom(link_.Block().data());
   StageLine("", DoneStatus(firmware));
   return 0;
