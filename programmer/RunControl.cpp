@@ -206,6 +206,9 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
       std::string(Tr("Начало выполнения - ", "Execution is started - ")) + plat::TimeStamp();
 
   if (!job_->ResetAuto) {  // "Manual": the operator power-cycles the receiver
+    // The port opens at the bootloader's rate before the operator is asked to do anything.
+    if (job_->Port.Number <= 0 || !NavReceiver->OpenRaw(job_->Port, BootRate))
+      return RefuseUnopenedPort(inputs.Port);
     ShowLine(started, "");
     ShowLine(Tr("  Выключите и включите приемник сейчас", "  Switch the receiver off and on now"),
              "");
@@ -221,15 +224,7 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
   NavReceiver->OnConnected.Bind<&TRunControl::PostConnected>(this);
   NavReceiver->Port().OnLost.Bind<&TRunControl::PostLost>(this);  // the thread takes it over
   if (job_->Port.Number > 0) NavReceiver->Connect(job_->Port, job_->Rate, job_->Protocol);
-  if (job_->Port.Number <= 0 || !NavReceiver->Opened()) {
-    lastOpenError_ = job_->Port.Number <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
-    ReleaseSession();
-    std::string message =
-        std::string(Tr("Ошибка открытия ", "Could not open ")) + inputs.Port + "!";
-    if (OpenFailureReason) message += "\r" + OpenFailureReason(lastOpenError_);
-    Show(message);
-    return TStart::PortNotOpened;
-  }
+  if (job_->Port.Number <= 0 || !NavReceiver->Opened()) return RefuseUnopenedPort(inputs.Port);
   polling_ = true;
   ShowLine(started, "");
   job_->ProgressInfo = TProgressInfo{IsRussian ? "  Подключение по протоколу " + inputs.Protocol
@@ -239,6 +234,15 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
   front_.EnableControls(false, false);
   front_.FocusLog();
   return TStart::Started;
+}
+
+TRunControl::TStart TRunControl::RefuseUnopenedPort(const std::string& port) {
+  lastOpenError_ = job_->Port.Number <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
+  ReleaseSession();
+  std::string message = std::string(Tr("Ошибка открытия ", "Could not open ")) + port + "!";
+  if (OpenFailureReason) message += "\r" + OpenFailureReason(lastOpenError_);
+  Show(message);
+  return TStart::PortNotOpened;
 }
 
 void TRunControl::CreateThread() {

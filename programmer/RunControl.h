@@ -116,6 +116,9 @@ class TRunControl : public std::enable_shared_from_this<TRunControl> {
  private:
   class TThreadView;
   void CreateThread();
+  // The session's port did not open (either reset method): the session is released and the
+  // message, with the reason on its second line, shown.
+  TStart RefuseUnopenedPort(const std::string& port);
   void ReleaseSession();
   // The thread that still holds its job (running or waiting for a command), or none.
   std::shared_ptr<TSystemWriteThr> CurrentThread() const;
