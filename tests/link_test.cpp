@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "programmer/BootloaderLink.h"
@@ -210,9 +211,12 @@ TEST_F(Link, TheWritePhaseLastsFromTheErasedFlashToTheCheckWordOrARefusedFrame) 
       {"erased again after a refusal", {{'E', 0xAA}, {'F', 0xED}, {'E', 0xAA}}, true},
   };
   const Bytes data(10, 0x5A);
+  // Every case has a link of its own; they all live until the port's reader has ended.
+  std::vector<std::unique_ptr<TBootloaderLink>> links;
   for (auto& c : cases) {
     link.Detach();
-    TBootloaderLink fresh(job);
+    links.push_back(std::make_unique<TBootloaderLink>(job));
+    TBootloaderLink& fresh = *links.back();
     fresh.Attach(port);
     for (const TStep& step : c.steps) {
       std::uint8_t reply = 0;
@@ -234,6 +238,7 @@ TEST_F(Link, TheWritePhaseLastsFromTheErasedFlashToTheCheckWordOrARefusedFrame) 
     EXPECT_EQ(fresh.TakingFrames(), c.taking) << c.name;
     fresh.Detach();
   }
+  port.Close();
 }
 
 TEST_F(Link, TheStageShowsItsLineWhileTheReplyIsAwaited) {
