@@ -3,6 +3,8 @@
 // implementation file per operating system (SerialDevicePosix.cpp, SerialDeviceWin32.cpp).
 #pragma once
 
+#include "platform/OpenFailure.h"  // the reasons of a failed open
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -78,8 +80,5 @@ class TSerialDevice {
   int lastError_ = 0;
   std::atomic<int> lostError_{0};
 };
-
-// The reason a device could not be opened and what the operator can do about it.
-std::string OpenFailureReason(int error);
 
 }  // namespace plat

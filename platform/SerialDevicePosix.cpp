@@ -244,30 +244,6 @@ void TSerialDevice::RearmWriter() {
   native_->writerWake.Clear();
 }
 
-std::string OpenFailureReason(int error) {
-  switch (error) {
-    case 0:
-      return "";
-    case EACCES:
-    case EPERM:
-      return "permission denied: is the user in the dialout group? (sudo usermod -aG dialout "
-             "$USER, then log in again)";
-    case EBUSY:
-    case EWOULDBLOCK:
-      return "the port is in use by another program: close that program and try again";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return "no such device: check the cable and the port name (zv8810-fwu ports lists them)";
-    case ENOTTY:
-      return "the device is not a serial port";
-    case EINVAL:
-      return "the line settings could not be applied to the device";
-    default:
-      return std::strerror(error);
-  }
-}
-
 TWakeup::TWakeup() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TWakeup::~TWakeup() {

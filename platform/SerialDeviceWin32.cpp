@@ -360,25 +360,4 @@ void TSerialDevice::RearmWriter() {
   ResetEvent(native_->writerWake);
 }
 
-std::string OpenFailureReason(int error) {
-  switch (error) {
-    case 0:
-      return "";
-    case EACCES:
-    case EBUSY:
-      return "the port is in use by another program, or access to it is denied: close that "
-             "program and try again";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return "no such port: check the cable and the port name (zv8810-fwu ports lists them)";
-    case ENOTTY:
-      return "the device is not a serial port";
-    case EINVAL:
-      return "the line settings could not be applied to the port";
-    default:
-      return std::strerror(error);
-  }
-}
-
 }  // namespace plat
