@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,27 +23,57 @@ extern TSets Sets;
 extern std::string ExePath;  // the executable's directory with its trailing separator
 extern std::string IniName;  // the executable's name with ".ini"
 
-// The images the programming thread sends, replaced by each load.
-extern std::vector<std::uint8_t> SystemImage;  // 8-byte header (size, sum) + the file
-extern std::uint32_t SystemSize;
-extern std::uint32_t SystemSum;
-extern std::uint32_t SystemImageSum;
-extern std::vector<std::uint8_t> ResidentImage;
-extern std::uint32_t ResidentSize;
-extern std::uint32_t ResidentSum;
+// What the programming thread sends: the system image (8-byte header and the file) and the
+// resident, with their 32-bit byte sums. One value per start, shared by every port's job.
+struct TJobImages {
+  std::vector<std::uint8_t> SystemImage;  // 8-byte header (size, sum) + the file
+  std::uint32_t SystemImageSum = 0;       // the byte sum of the header and the file
+  std::vector<std::uint8_t> ResidentImage;
+  std::uint32_t ResidentSize = 0;
+  std::uint32_t ResidentSum = 0;
+};
 
-// The most a system file can hold: the receiver's firmware area (0xF0000 bytes) less the 8-byte
-// header of the image. A longer file is refused by the resident (ECh) when it is written.
-constexpr std::uint32_t SystemFileLimit = 0xF0000 - 8;
+// The receiver's firmware area: 0xF0000 bytes from 0x01010000.
+constexpr std::uint32_t FirmwareAreaSize = 0xF0000;
+// The most a system file can hold: the firmware area less the 8-byte header of the image. A
+// longer file is refused by the resident (ECh) when it is written.
+constexpr std::uint32_t SystemFileLimit = FirmwareAreaSize - 8;
 
 // The bit rates the window offers for the working protocol.
 inline constexpr std::int32_t OfferedRates[] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
 
-// How the last LoadSystemFile ended.
+// How reading a system file ended.
 enum class TSystemFileLoad { Loaded, NotFound, Folder, Empty, TooLarge, Unreadable };
 
+// A start's images as LoadImages read them.
+struct TImagesLoad {
+  // Everything asked for, or null when something could not be read.
+  std::shared_ptr<const TJobImages> Images;
+  bool ResidentFound = false;  // the resident image is in the program
+  bool PathGiven = true;       // false: a system file was asked for and the path is empty
+  TSystemFileLoad SystemFile = TSystemFileLoad::Loaded;
+  std::string Refusal;  // why the system file was refused (a message of its own), or empty
+};
+
+// The description block of a system file (and of the firmware in the receiver): found by its
+// marker, 93 bytes of fixed fields, each up to its first zero byte.
 constexpr int DescriptionBlockSize = 93;
 constexpr const char* DescriptionMarker = "=== Device ID";
+struct TDescriptionFields {
+  std::string Device;   // 6 bytes from 20
+  std::string Major;    // 3 bytes from 26
+  std::string Minor;    // 3 bytes from 29
+  std::string Date;     // 12 bytes from 32 ("Dec 10 2026")
+  std::string Time;     // 9 bytes from 44
+  std::string Comment;  // 30 bytes from 53
+};
+// The fields of the block that starts at block (DescriptionBlockSize bytes at least).
+TDescriptionFields DescriptionFieldsOf(const std::uint8_t* block);
+// The fields of the first whole block in bytes; false when there is none.
+bool FindDescriptionFields(const std::uint8_t* bytes, std::size_t count,
+                           TDescriptionFields& fields);
+// The text without blanks and control characters at either end.
+std::string TrimBlanks(const std::string& text);
 
 // The settings file could not be written at start-up: an unexpected failure.
 class TSettingsWriteError : public std::runtime_error {
@@ -71,18 +102,23 @@ class TDM {
   // Writes Sets into the file; shows "Settings file not saved!" on failure.
   bool SaveSettings();
 
-  // Reads the system file into SystemImage; on failure shows why and keeps the earlier load.
-  // An empty file is refused: writing it would erase the receiver's firmware for nothing.
-  bool LoadSystemFile(const std::string& path);
-  TSystemFileLoad LastSystemFileLoad() const { return lastSystemFileLoad_; }
-  bool LoadResident();
+  // The images of one start: the resident from the program, then (withSystemFile) the system
+  // file. Shows nothing: a refusal's text comes back in the result.
+  TImagesLoad LoadImages(const std::string& systemFile, bool withSystemFile) const;
   std::string GetFileDescription(const std::string& path) const;
   std::string ResultText(std::int32_t code) const;
 
  private:
-  TSystemFileLoad lastSystemFileLoad_ = TSystemFileLoad::NotFound;
   std::string settingsFolder_;  // with its trailing separator
 };
+
+// Reads a system file into image (8-byte header of size and sum, then the file) and its byte
+// sum; on failure gives why and the operator's message, and leaves image as it was. An empty file
+// is refused: writing it would erase the receiver's firmware for nothing.
+TSystemFileLoad ReadSystemFile(const std::string& path, std::vector<std::uint8_t>& image,
+                               std::uint32_t& imageSum, std::string& refusal);
+// The resident image from the program's resources, or false when it is not there.
+bool ReadResident(TJobImages& images);
 
 // The program's start-up of the data module: settings read, an unwritable file reported through
 // the general handler and start-up going on with the values in memory.

@@ -9,17 +9,6 @@
 
 namespace {
 
-bool IsBlank(unsigned char c) {
-  return c <= ' ';
-}  // white space and control characters
-
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && IsBlank(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && IsBlank(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
-
 // The field's bytes up to its first zero byte, or all of them.
 std::string Field(const std::uint8_t* block, std::size_t offset, std::size_t size) {
   const std::uint8_t* begin = block + offset;
@@ -42,6 +31,34 @@ std::string TwoDigits(std::string text) {
 
 }  // namespace
 
+// White space and control characters.
+std::string TrimBlanks(const std::string& text) {
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+TDescriptionFields DescriptionFieldsOf(const std::uint8_t* block) {
+  TDescriptionFields fields;
+  fields.Device = Field(block, 20, 6);
+  fields.Major = Field(block, 26, 3);
+  fields.Minor = Field(block, 29, 3);
+  fields.Date = Field(block, 32, 12);
+  fields.Time = Field(block, 44, 9);
+  fields.Comment = Field(block, 53, 30);
+  return fields;
+}
+
+bool FindDescriptionFields(const std::uint8_t* bytes, std::size_t count,
+                           TDescriptionFields& fields) {
+  const std::int32_t at = FindText(bytes, count, DescriptionMarker);
+  if (at < 0 || count - static_cast<std::size_t>(at) < DescriptionBlockSize) return false;
+  fields = DescriptionFieldsOf(bytes + at);
+  return true;
+}
+
 std::int32_t FindText(const std::uint8_t* bytes, std::size_t count, const std::string& text) {
   if (text.empty()) return -1;
   std::size_t matched = 0, start = 0;
@@ -59,7 +76,7 @@ std::int32_t FindText(const std::uint8_t* bytes, std::size_t count, const std::s
 int MonthNumber(const std::string& text) {
   static const char* const months[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                        "jul", "aug", "sep", "oct", "nov", "dec"};
-  std::string key = Trim(text);
+  std::string key = TrimBlanks(text);
   std::transform(key.begin(), key.end(), key.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   for (int i = 0; i < 12; ++i)
@@ -68,10 +85,10 @@ int MonthNumber(const std::string& text) {
 }
 
 std::string FormatBuildDate(const std::string& text) {
-  std::string rest = Trim(text);
+  std::string rest = TrimBlanks(text);
   std::string month = TwoDigits(std::to_string(MonthNumber(TakeWord(rest))));
-  std::string day = TwoDigits(Trim(TakeWord(rest)));
-  std::string year = Trim(rest);
+  std::string day = TwoDigits(TrimBlanks(TakeWord(rest)));
+  std::string year = TrimBlanks(rest);
   if (year.size() == 4) year = year.substr(2);
   return day + "/" + month + "/" + year;
 }
@@ -90,14 +107,12 @@ std::string TDM::GetFileDescription(const std::string& path) const {
 }
 
 std::string DescribeSystemFile(const std::vector<std::uint8_t>& bytes, const std::string& name) {
-  const std::string noData = Tr("Нет данных", "No data");
-  std::int32_t at = FindText(bytes.data(), bytes.size(), DescriptionMarker);
-  if (at < 0 || bytes.size() - static_cast<std::size_t>(at) < DescriptionBlockSize) return noData;
-  const std::uint8_t* block = bytes.data() + at;
-  std::string text = "File: \"" + name + "\"\r\n" + "Device Id: " + Field(block, 20, 6) + "\r\n" +
-                     "Version Id: " + Field(block, 26, 3) + "." + Field(block, 29, 3) + "\r\n" +
-                     "Date/Time: " + Field(block, 32, 12) + " " + Field(block, 44, 9);
-  std::string comment = Field(block, 53, 30);
-  if (!comment.empty()) text += "\r\nComment: " + comment;
-  return Trim(text);
+  TDescriptionFields fields;
+  if (!FindDescriptionFields(bytes.data(), bytes.size(), fields))
+    return Tr("Нет данных", "No data");
+  std::string text = "File: \"" + name + "\"\r\n" + "Device Id: " + fields.Device + "\r\n" +
+                     "Version Id: " + fields.Major + "." + fields.Minor + "\r\n" +
+                     "Date/Time: " + fields.Date + " " + fields.Time;
+  if (!fields.Comment.empty()) text += "\r\nComment: " + fields.Comment;
+  return TrimBlanks(text);
 }

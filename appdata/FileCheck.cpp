@@ -1,37 +1,21 @@
 #include "appdata/FileCheck.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "appdata/DMU.h"
 #include "appdata/Language.h"
 
-namespace {
-
-// A text field of the block: up to its first zero byte, white space and controls trimmed.
-std::string Field(const std::uint8_t* block, std::size_t offset, std::size_t size) {
-  const std::uint8_t* begin = block + offset;
-  std::string text(begin, std::find(begin, begin + size, 0));
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.back())) text.pop_back();
-  std::size_t start = 0;
-  while (start < text.size() && blank(text[start])) ++start;
-  return text.substr(start);
-}
-
-}  // namespace
-
 TFileDescription ReadFileDescription(const std::uint8_t* bytes, std::size_t count) {
   TFileDescription description;
-  const std::int32_t at = FindText(bytes, count, DescriptionMarker);
-  if (at < 0 || count - static_cast<std::size_t>(at) < DescriptionBlockSize) return description;
-  const std::uint8_t* block = bytes + at;
+  TDescriptionFields fields;
+  if (!FindDescriptionFields(bytes, count, fields)) return description;
+  // The facts' fields lose the blanks the block pads them with.
   description.Present = true;
-  description.Device = Field(block, 20, 6);
-  description.Version = Field(block, 26, 3) + "." + Field(block, 29, 3);
-  description.Date = Field(block, 32, 12);
-  description.Time = Field(block, 44, 9);
-  description.Comment = Field(block, 53, 30);
+  description.Device = TrimBlanks(fields.Device);
+  description.Version = TrimBlanks(fields.Major) + "." + TrimBlanks(fields.Minor);
+  description.Date = TrimBlanks(fields.Date);
+  description.Time = TrimBlanks(fields.Time);
+  description.Comment = TrimBlanks(fields.Comment);
   return description;
 }
 

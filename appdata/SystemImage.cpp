@@ -1,18 +1,10 @@
-// The system file and the resident image in memory, with their sizes and byte sums.
+// The system file and the resident image of a start, with their byte sums.
 #include <cstdio>
 #include <filesystem>
 
 #include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
 #include "platform/Resources.h"
-
-std::vector<std::uint8_t> SystemImage;
-std::uint32_t SystemSize = 0;
-std::uint32_t SystemSum = 0;
-std::uint32_t SystemImageSum = 0;
-std::vector<std::uint8_t> ResidentImage;
-std::uint32_t ResidentSize = 0;
-std::uint32_t ResidentSum = 0;
 
 std::uint32_t ByteSum(const std::uint8_t* bytes, std::size_t count) {
   std::uint32_t sum = 0;
@@ -40,11 +32,11 @@ bool ReadWhole(std::FILE* file, std::uint8_t* into, std::size_t size) {
 
 }  // namespace
 
-bool TDM::LoadSystemFile(const std::string& path) {
-  auto refuse = [this](TSystemFileLoad why, const std::string& message) {
-    lastSystemFileLoad_ = why;
-    ShowMessage(message);
-    return false;
+TSystemFileLoad ReadSystemFile(const std::string& path, std::vector<std::uint8_t>& into,
+                               std::uint32_t& imageSum, std::string& refusal) {
+  auto refuse = [&refusal](TSystemFileLoad why, const std::string& message) {
+    refusal = message;
+    return why;
   };
   std::error_code ec;
   if (!path.empty() && std::filesystem::is_directory(path, ec))
@@ -80,19 +72,34 @@ bool TDM::LoadSystemFile(const std::string& path) {
   const std::uint32_t sum = ByteSum(image.data() + 8, size);
   PutU32(image.data(), size);
   PutU32(image.data() + 4, sum);
-  SystemImage = std::move(image);
-  SystemSize = size;
-  SystemSum = sum;
-  SystemImageSum = sum + ByteSum(SystemImage.data(), 8);
-  lastSystemFileLoad_ = TSystemFileLoad::Loaded;
+  imageSum = sum + ByteSum(image.data(), 8);
+  into = std::move(image);
+  return TSystemFileLoad::Loaded;
+}
+
+bool ReadResident(TJobImages& images) {
+  const plat::TResourceEntry* resource = plat::FindResource("BINFILE", "ResidentBin");
+  if (resource == nullptr || resource->Size == 0) return false;
+  images.ResidentImage.assign(resource->Data, resource->Data + resource->Size);
+  images.ResidentSize = static_cast<std::uint32_t>(images.ResidentImage.size());
+  images.ResidentSum = ByteSum(images.ResidentImage.data(), images.ResidentImage.size());
   return true;
 }
 
-bool TDM::LoadResident() {
-  const plat::TResourceEntry* resource = plat::FindResource("BINFILE", "ResidentBin");
-  if (resource == nullptr || resource->Size == 0) return false;
-  ResidentImage.assign(resource->Data, resource->Data + resource->Size);
-  ResidentSize = static_cast<std::uint32_t>(ResidentImage.size());
-  ResidentSum = ByteSum(ResidentImage.data(), ResidentImage.size());
-  return true;
+TImagesLoad TDM::LoadImages(const std::string& systemFile, bool withSystemFile) const {
+  TImagesLoad load;
+  auto images = std::make_shared<TJobImages>();
+  load.ResidentFound = ReadResident(*images);
+  if (!load.ResidentFound) return load;
+  if (withSystemFile) {
+    if (systemFile.empty()) {
+      load.PathGiven = false;
+      return load;
+    }
+    load.SystemFile =
+        ReadSystemFile(systemFile, images->SystemImage, images->SystemImageSum, load.Refusal);
+    if (load.SystemFile != TSystemFileLoad::Loaded) return load;
+  }
+  load.Images = std::move(images);
+  return load;
 }

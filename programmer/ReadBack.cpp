@@ -15,7 +15,6 @@
 namespace {
 
 // The firmware area behind FirmwareBase; a header announcing more than it holds is not a file.
-constexpr std::uint32_t FirmwareAreaSize = 0xF0000;
 constexpr std::size_t ImageHeaderSize = 8;
 
 std::uint32_t Le32(const std::uint8_t* bytes) {

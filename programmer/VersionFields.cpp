@@ -12,13 +12,6 @@ std::string FieldText(const std::uint8_t* bytes, std::size_t size) {
   return std::string(bytes, end);
 }
 
-std::string TrimBlanks(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-  return text.substr(begin, end - begin);
-}
-
 // Characters from..to (1-based, inclusive), fewer when the text is shorter.
 std::string Characters(const std::string& text, std::size_t from, std::size_t to) {
   if (text.size() < from) return std::string();
@@ -37,9 +30,10 @@ TVersionInfo BootVersionFrom(const std::uint8_t* block) {
 }
 
 TVersionInfo FirmwareVersionFrom(const std::uint8_t* block) {
+  const TDescriptionFields fields = DescriptionFieldsOf(block);
   TVersionInfo firmware;
-  firmware.Date = FormatBuildDate(FieldText(block + 32, 12));
-  firmware.Time = FieldText(block + 44, 9);
-  firmware.Number = FieldText(block + 26, 3) + "." + FieldText(block + 29, 3);
+  firmware.Date = FormatBuildDate(fields.Date);
+  firmware.Time = fields.Time;
+  firmware.Number = fields.Major + "." + fields.Minor;
   return firmware;
 }

@@ -406,21 +406,37 @@ TEST_F(DataModule, AReadOnlyExecutableFolderSendsTheSettingsToTheUsersFolder) {
 TEST_F(DataModule, SystemFileImageAndSums) {
   // CR LF and Ctrl+Z: bytes that a text-mode read would change or stop at on Windows.
   WriteFile(folder + "three.bin", "\x0D\x0A\x1A");
-  ASSERT_TRUE(dm.LoadSystemFile(folder + "three.bin"));
-  EXPECT_EQ(SystemImage, (std::vector<std::uint8_t>{3, 0, 0, 0, 49, 0, 0, 0, 13, 10, 26}));
-  EXPECT_EQ(SystemSize, 3u);
-  EXPECT_EQ(SystemSum, 49u);
-  EXPECT_EQ(SystemImageSum, 101u);
+  TImagesLoad load = dm.LoadImages(folder + "three.bin", true);
+  ASSERT_TRUE(load.Images);
+  EXPECT_EQ(load.Images->SystemImage,
+            (std::vector<std::uint8_t>{3, 0, 0, 0, 49, 0, 0, 0, 13, 10, 26}));
+  EXPECT_EQ(load.Images->SystemImageSum, 101u);
+  EXPECT_EQ(load.Images->ResidentSize, 17504u);
   std::string big(300000, '\xFF');
   WriteFile(folder + "big.bin", big);
-  ASSERT_TRUE(dm.LoadSystemFile(folder + "big.bin"));
-  EXPECT_EQ(SystemSum, 300000u * 255u);
-  EXPECT_TRUE(sink.texts.empty());
+  std::vector<std::uint8_t> image;
+  std::uint32_t sum = 0;
+  std::string refusal;
+  ASSERT_EQ(ReadSystemFile(folder + "big.bin", image, sum, refusal), TSystemFileLoad::Loaded);
+  EXPECT_EQ(sum, 300000u * 255u + ByteSum(image.data(), 8));
+  EXPECT_TRUE(refusal.empty());
+  // A versions inquiry needs no file; a programming run needs a path.
+  load = dm.LoadImages("", false);
+  ASSERT_TRUE(load.Images);
+  EXPECT_TRUE(load.Images->SystemImage.empty());
+  load = dm.LoadImages("", true);
+  EXPECT_FALSE(load.Images);
+  EXPECT_FALSE(load.PathGiven);
+  EXPECT_TRUE(sink.texts.empty()) << "loading shows nothing: the refusal comes back";
 }
 
-TEST_F(DataModule, SystemFileMessagesKeepTheEarlierLoad) {
+TEST_F(DataModule, SystemFileRefusalsSayWhyAndKeepTheImage) {
   WriteFile(folder + "ok.bin", "\x05");
-  ASSERT_TRUE(dm.LoadSystemFile(folder + "ok.bin"));
+  std::vector<std::uint8_t> image;
+  std::uint32_t sum = 0;
+  std::string refusal;
+  ASSERT_EQ(ReadSystemFile(folder + "ok.bin", image, sum, refusal), TSystemFileLoad::Loaded);
+  const std::vector<std::uint8_t> loaded = image;
   fs::create_directories(folder + "dir.bin");
   WriteFile(folder + "locked.bin", "x");
 #ifdef _WIN32
@@ -435,7 +451,7 @@ TEST_F(DataModule, SystemFileMessagesKeepTheEarlierLoad) {
     bool russian;
     TSystemFileLoad why;
     std::string text;
-  } const cases[] = {
+  } cases[] = {
       {"missing.bin", false, TSystemFileLoad::NotFound,
        "File \"" + folder + "missing.bin\" not found!"},
       {"dir.bin", false, TSystemFileLoad::Folder,
@@ -446,41 +462,43 @@ TEST_F(DataModule, SystemFileMessagesKeepTheEarlierLoad) {
        "\"" + folder + "dir.bin\" - это папка, а не файл системы!"},
       {"empty.bin", false, TSystemFileLoad::Empty, "The system file is empty"},
       {"empty.bin", true, TSystemFileLoad::Empty, "Файл системы пуст"},
+      {"locked.bin", false, TSystemFileLoad::Unreadable,
+       "Can`t open \"" + folder + "locked.bin\" !"},
   };
-  std::vector<std::string> expected;
   for (const auto& c : cases) {
+    if (c.why == TSystemFileLoad::Unreadable && root) continue;
     IsRussian = c.russian;
-    EXPECT_FALSE(dm.LoadSystemFile(folder + c.file)) << c.file;
-    EXPECT_EQ(dm.LastSystemFileLoad(), c.why) << c.file;
-    expected.push_back(c.text);
+    EXPECT_EQ(ReadSystemFile(folder + c.file, image, sum, refusal), c.why) << c.file;
+    EXPECT_EQ(refusal, c.text);
+    TImagesLoad load = dm.LoadImages(folder + c.file, true);
+    EXPECT_FALSE(load.Images) << c.file;
+    EXPECT_EQ(load.SystemFile, c.why) << c.file;
+    EXPECT_EQ(load.Refusal, c.text);
   }
   IsRussian = false;
-  if (!root) {
-    EXPECT_FALSE(dm.LoadSystemFile(folder + "locked.bin"));
-    EXPECT_EQ(dm.LastSystemFileLoad(), TSystemFileLoad::Unreadable);
-    expected.push_back("Can`t open \"" + folder + "locked.bin\" !");
-  }
-  EXPECT_EQ(sink.texts, expected);
-  EXPECT_EQ(SystemSize, 1u);
-  EXPECT_EQ(SystemSum, 5u);
+  EXPECT_EQ(image, loaded);
+  EXPECT_TRUE(sink.texts.empty());
 }
 
 TEST_F(DataModule, FileOf4GiBIsRefusedNotTruncated) {
   std::string path = folder + "huge.bin";
   { std::ofstream(path, std::ios::binary); }
   fs::resize_file(path, 0x100000000ull);  // sparse: takes no disk
-  EXPECT_FALSE(dm.LoadSystemFile(path));
-  ASSERT_EQ(sink.texts.size(), 1u);
-  EXPECT_NE(sink.texts[0].find("too large (4 GiB or more)"), std::string::npos);
+  TImagesLoad load = dm.LoadImages(path, true);
+  EXPECT_FALSE(load.Images);
+  EXPECT_EQ(load.SystemFile, TSystemFileLoad::TooLarge);
+  EXPECT_NE(load.Refusal.find("too large (4 GiB or more)"), std::string::npos);
   fs::remove(path);
 }
 
 TEST_F(DataModule, ResidentResource) {
-  if (dm.LoadResident()) {
-    EXPECT_EQ(ResidentSize, 17504u);
-    EXPECT_EQ(ResidentSum, ByteSum(ResidentImage.data(), ResidentImage.size()));
+  TJobImages images;
+  if (ReadResident(images)) {
+    EXPECT_EQ(images.ResidentSize, 17504u);
+    EXPECT_EQ(images.ResidentSum,
+              ByteSum(images.ResidentImage.data(), images.ResidentImage.size()));
   } else {
-    EXPECT_EQ(ResidentSize, 0u) << "without the resource nothing is loaded";
+    EXPECT_EQ(images.ResidentSize, 0u) << "without the resource nothing is loaded";
   }
 }
 

@@ -45,11 +45,11 @@ TEST(Win32Resources, ResidentIsTheCommittedImageAndPicturesAreFound) {
   // The committed image, reached through Wine's drive Z: (the Unix root).
   Bytes committed = FileBytes(ZV_RESIDENT_PATH);
   ASSERT_EQ(committed.size(), 17504u) << ZV_RESIDENT_PATH;
-  TDM dm;
-  ASSERT_TRUE(dm.LoadResident());
-  EXPECT_EQ(ResidentImage, committed);
-  EXPECT_EQ(ResidentSize, 17504u);
-  EXPECT_EQ(ResidentSum, ByteSum(committed.data(), committed.size()));
+  TJobImages images;
+  ASSERT_TRUE(ReadResident(images));
+  EXPECT_EQ(images.ResidentImage, committed);
+  EXPECT_EQ(images.ResidentSize, 17504u);
+  EXPECT_EQ(images.ResidentSum, ByteSum(committed.data(), committed.size()));
 
   // The logos are real bitmap resources, 215 x 90 with 24 bits per pixel, that LoadImage draws.
   for (const char* name : {"LogoEng", "LogoRus"}) {
