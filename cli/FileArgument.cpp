@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "appdata/Language.h"
+#include "appdata/MessageSink.h"
 #include "cli/ExitCodes.h"
 
 int CheckFileArgument(TDM& dm, const TCliOptions& options, bool mustRead, TCheckedFile& out) {
@@ -13,12 +14,14 @@ int CheckFileArgument(TDM& dm, const TCliOptions& options, bool mustRead, TCheck
                     std::filesystem::file_size(options.File, ec) == 0 || ec))
     return ExitSuccess;
   // The data module's load says why a file cannot be used, in the operator's language.
-  if (!dm.LoadSystemFile(options.File)) {
+  auto load = std::make_shared<TImagesLoad>(dm.LoadImages(options.File, true));
+  if (!load->Images) {
     if (!mustRead) return ExitSuccess;
-    return dm.LastSystemFileLoad() == TSystemFileLoad::Empty ? ExitDataError : ExitNoInput;
+    if (!load->Refusal.empty()) ShowMessage(load->Refusal);
+    return load->SystemFile == TSystemFileLoad::Empty ? ExitDataError : ExitNoInput;
   }
-  auto bytes =
-      std::make_shared<std::vector<std::uint8_t>>(SystemImage.begin() + 8, SystemImage.end());
+  const std::vector<std::uint8_t>& image = load->Images->SystemImage;
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>(image.begin() + 8, image.end());
   out.Facts = SystemFileFacts(options.File, *bytes);
   const TFileCheck check = CheckSystemFile(out.Facts, options.ExpectVersion);
   switch (check.Verdict) {
@@ -44,5 +47,6 @@ int CheckFileArgument(TDM& dm, const TCliOptions& options, bool mustRead, TCheck
       return ExitDataError;
   }
   out.Bytes = std::move(bytes);
+  out.Images = std::move(load);
   return ExitSuccess;
 }

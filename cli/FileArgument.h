@@ -15,6 +15,8 @@ struct TCheckedFile {
   bool Forced = false;  // written without a description block because of --force
   // The bytes every job writes; null when the file could not be read (the job then says why).
   std::shared_ptr<const std::vector<std::uint8_t>> Bytes;
+  // The images every job sends, read once with the file (null with Bytes).
+  std::shared_ptr<const TImagesLoad> Images;
 };
 
 // Reads --file once and checks it. Returns 0 when the jobs may start; otherwise the exit status,

@@ -127,7 +127,7 @@ int RunJob(const TCliOptions& options, TLogPrinter& printer) {
     if (resolveExit[i] != 0)
       jobs[i]->EndAtStart(resolveExit[i], resolveError[i]);
     else
-      jobs[i]->Start(options, ports[i], file.Bytes);
+      jobs[i]->Start(options, ports[i], file.Images);
   }
 
   bool stopping = false;

@@ -1,6 +1,5 @@
 #include "cli/PortJob.h"
 
-#include <cstdlib>
 
 #include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
@@ -10,11 +9,32 @@
 
 namespace {
 
-TPortJob* currentJob = nullptr;  // the job whose call runs on the queue's thread
-
 int ExitOf(std::int32_t result) {
   if (result == ResultSuccess) return ExitSuccess;
   return result == ResultNothing ? ExitNothingAchieved : result;
+}
+
+// The exit status of a job that ended so.
+int ExitOf(const TJobOutcome& outcome) {
+  switch (outcome.End) {
+    case TJobEnd::Success:
+      return ExitSuccess;
+    case TJobEnd::NoAnswer:
+      return ExitNoAnswer;
+    case TJobEnd::PortNotOpened:
+      return ExitOpenFailed;
+    case TJobEnd::InputMissing:
+    case TJobEnd::ResidentMissing:
+      return ExitNothingAchieved;
+    case TJobEnd::FileRefused:
+      return outcome.FileLoad == TSystemFileLoad::Empty ? ExitDataError : ExitNoInput;
+    case TJobEnd::Stopped:
+      if (outcome.Stop == TStopReason::PortLost) return ExitPortLost;
+      return ExitOf(outcome.Result);
+    case TJobEnd::StageFailed:
+      break;
+  }
+  return ExitOf(outcome.Result);
 }
 
 // Why the resident refused the file: it is longer than the receiver's firmware area.
@@ -53,31 +73,20 @@ void PrintError(const std::string& prefix, const std::string& text) {
   std::fflush(stderr);
 }
 
-class TRoutedMessages : public TMessageSink {
+class TErrorMessages : public TMessageSink {
  public:
   TMessageAnswer Show(const TMessage& message) override {
-    if (currentJob != nullptr)
-      currentJob->ShowMessage(message);
-    else
-      PrintError("", message.Text);
+    PrintError("", message.Text);
     return message.Buttons == TMessageButtons::YesNo ? TMessageAnswer::Yes : TMessageAnswer::Ok;
   }
 };
 
-TRoutedMessages routedMessages;
+TErrorMessages errorMessages;
 
 }  // namespace
 
-TCurrentJob::TCurrentJob(TPortJob* job) : previous_(currentJob) {
-  currentJob = job;
-}
-
-TCurrentJob::~TCurrentJob() {
-  currentJob = previous_;
-}
-
 TJobMessages::TJobMessages() {
-  SetMessageSink(&routedMessages);
+  SetMessageSink(&errorMessages);
 }
 
 TJobMessages::~TJobMessages() {
@@ -104,31 +113,75 @@ void TPortJob::ShowProgress(const TProgressInfo& info) {
 
 void TPortJob::Synchronize(const std::function<void()>& fn) {
   plat::CrashIfAsked("thread");  // tests only: this runs on the programming thread
-  queue_.Invoke([this, &fn] {
-    TCurrentJob current(this);
-    fn();
-  });
+  queue_.Invoke(fn);
 }
 
 void TPortJob::Post(int, std::function<void()> fn) {
   std::weak_ptr<TPortJob> self = weak_from_this();
   queue_.Post([self, fn = std::move(fn)] {
     auto job = self.lock();
-    if (!job) return;
-    TCurrentJob current(job.get());
-    fn();
+    if (job) fn();
   });
 }
 
-void TPortJob::ShowMessage(const TMessage& message) {
-  message_ = message.Text.substr(0, message.Text.find_first_of("\r\n"));
-  // A job whose port went away was stopped by that: the message says so, not the stage's code.
-  if (PortLost()) message_ = TRunControl::PortLostText(*control_->Job());
-  if (message.Icon == TMessageIcon::Information) {
-    printer_.Message(message.Text);
+void TPortJob::PrintMessage(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
+  message_ = lines.front();
+  printer_.Finish();
+  Error(TJobOutcome::Joined(lines));
+}
+
+void TPortJob::JobEnded(const TJobOutcome& outcome) {
+  Ended();
+  exit_ = ExitOf(outcome);
+  PrintMessage(outcome.Notice);
+  if (outcome.Information && !outcome.Lines.empty()) {
+    message_ = outcome.Lines.front();
+    printer_.Message(TJobOutcome::Joined(outcome.Lines));
   } else {
-    printer_.Finish();
-    Error(message.Text);
+    PrintMessage(outcome.Lines);
+  }
+  // A job whose port went away was stopped by that: the message says so, not the stage's code.
+  if (outcome.Stop == TStopReason::PortLost) message_ = TRunControl::PortLostText(*control_->Job());
+  if (outcome.End == TJobEnd::PortNotOpened) {
+    const plat::TPortEntry& port = control_->Request().Port;
+    const std::string reason = (port.Device.empty() ? port.Name : port.Device) + ": " +
+                               plat::OpenFailureReason(outcome.OpenError);
+    Error(reason);
+    if (!message_.empty()) message_ += " ";
+    message_ += reason;
+  }
+  if (outcome.Mode == ModeVersions && outcome.End == TJobEnd::Success) {
+    VersionsChecked();
+    return;
+  }
+  // A receiver left in its bootloader (a job stopped twice) does not answer its protocol.
+  if (exit_ == ExitNoAnswer) Error(NoAnswerHint());
+  // The resident refuses a file longer than the receiver's firmware area: say which limit.
+  auto job = control_->Job();
+  if (program_ && exit_ != ExitSuccess && job &&
+      job->Images.SystemImage.size() > SystemFileLimit + 8)
+    Error(LimitNote(file_));
+}
+
+// A versions inquiry that succeeded: the parked thread is let go the way the window lets it go
+// (the restart goes out), then the end-of-line checks: the firmware whole, and the version the
+// line expects.
+void TPortJob::VersionsChecked() {
+  control_->RequestStop();
+  const TJob& job = *control_->Job();
+  if (job.FirmwareComplete == 0) {
+    exit_ = ExitFirmwareDamaged;
+    message_ = Tr("Прошивка неполная или повреждена", "The firmware is incomplete or damaged");
+    Error(message_ + Tr(": запишите её заново (program).", ": program it again."));
+  } else if (!expect_.empty() && job.ReceiverVersions.Firmware.Number != expect_) {
+    exit_ = ExitVersionDiffers;
+    const std::string found = job.ReceiverVersions.Firmware.Number.empty()
+                                  ? Tr("не прочитана", "not read")
+                                  : job.ReceiverVersions.Firmware.Number;
+    message_ = std::string(Tr("Версия прошивки ", "Firmware version ")) + found +
+               Tr(", ожидалась ", ", expected ") + expect_;
+    Error(message_);
   }
 }
 
@@ -146,21 +199,12 @@ void TPortJob::Error(const std::string& text) {
   }
 }
 
-int TPortJob::JobExit() const {
-  const TJob& job = *control_->Job();
-  if (job.WriteResult == ResultSuccess) return ExitSuccess;
-  if (job.StopReason() == TStopReason::PortLost) return ExitPortLost;
-  // Without a thread the receiver did not answer in its working protocol.
-  return control_->LastThread() ? ExitOf(job.WriteResult) : ExitNoAnswer;
-}
-
 void TPortJob::Ended() {
   ended_ = true;
   if (!finished_) finished_ = std::chrono::steady_clock::now();
 }
 
 void TPortJob::EndAtStart(int exit, const std::string& message) {
-  TCurrentJob current(this);
   startFailed_ = true;
   exit_ = exit;
   message_ = message.substr(0, message.find('\n'));
@@ -169,88 +213,36 @@ void TPortJob::EndAtStart(int exit, const std::string& message) {
 }
 
 bool TPortJob::Start(const TCliOptions& options, const TResolvedPort& port,
-                     std::shared_ptr<const std::vector<std::uint8_t>> file) {
-  TCurrentJob current(this);
+                     std::shared_ptr<const TImagesLoad> images) {
   device_ = port.Device;
   crashSlot_ = plat::CrashJobBegin(port.Name, port.Device, true);
-  const std::int32_t mode = options.Command == TCommand::Versions ? ModeVersions : ModeProgram;
-  TJobInputs inputs;
-  inputs.Port = port.Name;
-  inputs.Rate = std::to_string(options.Baud);
-  inputs.Protocol = options.Protocol;
-  inputs.ProtocolIndex = options.Protocol == "ZORP" ? 0 : 1;
-  inputs.ResetIndex = options.ResetAuto ? 0 : 1;
-  inputs.SystemFile = options.File;
-  inputs.RequireSystemFile = mode == ModeProgram;
-  if (mode == ModeProgram) inputs.SystemFileBytes = std::move(file);
+  program_ = options.Command != TCommand::Versions;
+  file_ = options.File;
+  expect_ = options.Expect;
+  TJobRequest request;
+  request.Mode = program_ ? ModeProgram : ModeVersions;
+  request.Port.Number = port.Number;
+  request.Port.Name = port.Name;
+  request.Port.Device = port.Device;
+  request.Rate = options.Baud;
+  request.Protocol = options.Protocol == "ZORP" ? TJobProtocol::Zorp : TJobProtocol::Nmea;
+  request.Reset = options.ResetAuto ? TResetMethod::Auto : TResetMethod::Manual;
+  request.SystemFile = options.File;
+  request.RequireSystemFile = program_;
+  if (program_) request.Images = std::move(images);
+  request.Verify = options.Verify;
+  request.BackupDir = options.BackupDir;
+  request.BackupLabel = given_;
+  request.CheckFirmware = options.Check;
 
-  control_ = std::make_shared<TRunControl>(dm_, *this, false);
-  control_->OnFinished = [this, program = mode == ModeProgram, file = options.File] {
-    Ended();
-    exit_ = JobExit();
-    // A receiver left in its bootloader (a job stopped twice) does not answer its protocol.
-    if (exit_ == ExitNoAnswer) Error(NoAnswerHint());
-    // The resident refuses a file longer than the receiver's firmware area: say which limit.
-    if (program && exit_ != ExitSuccess && control_->Job() &&
-        control_->Job()->Images.SystemImage.size() > SystemFileLimit + 8)
-      Error(LimitNote(file));
-  };
-  control_->OnVersions = [this, expect = options.Expect] {
-    Ended();
-    exit_ = JobExit();
-    if (exit_ != ExitSuccess) return;
-    // The parked thread is let go the way the window lets it go: the restart goes out.
-    control_->RequestStop();
-    // The end-of-line checks: the firmware whole, and the version the line expects.
-    const TJob& job = *control_->Job();
-    if (job.FirmwareComplete == 0) {
-      exit_ = ExitFirmwareDamaged;
-      message_ = Tr("Прошивка неполная или повреждена", "The firmware is incomplete or damaged");
-      Error(message_ + Tr(": запишите её заново (program).", ": program it again."));
-    } else if (!expect.empty() && job.ReceiverVersions.Firmware.Number != expect) {
-      exit_ = ExitVersionDiffers;
-      const std::string found = job.ReceiverVersions.Firmware.Number.empty()
-                                    ? Tr("не прочитана", "not read")
-                                    : job.ReceiverVersions.Firmware.Number;
-      message_ = std::string(Tr("Версия прошивки ", "Firmware version ")) + found +
-                 Tr(", ожидалась ", ", expected ") + expect;
-      Error(message_);
-    }
-  };
-  control_->ConfigureJob = [&options, given = given_](TJob& job) {
-    job.Verify = options.Verify;
-    job.BackupDir = options.BackupDir;
-    job.BackupLabel = given;
-    job.CheckFirmware = options.Check;
-  };
-
-  switch (control_->StartJob(mode, inputs)) {
-    case TRunControl::TStart::Started:
-      return true;
-    case TRunControl::TStart::PortNotOpened: {
-      const std::string reason = (port.Device.empty() ? port.Name : port.Device) + ": " +
-                                 plat::OpenFailureReason(control_->LastOpenError());
-      Error(reason);
-      if (!message_.empty()) message_ += " ";
-      message_ += reason;
-      exit_ = ExitOpenFailed;
-      break;
-    }
-    case TRunControl::TStart::SystemFileUnreadable:
-      exit_ = dm_.LastSystemFileLoad() == TSystemFileLoad::Empty ? ExitDataError : ExitNoInput;
-      break;
-    default:
-      exit_ = ExitNothingAchieved;
-      break;
-  }
+  control_ = std::make_shared<TRunControl>(dm_, *this);
+  if (control_->StartJob(request) != TRunControl::TStart::Refused) return true;
   startFailed_ = true;
-  Ended();
   return false;
 }
 
 void TPortJob::RequestStop() {
   if (stopped_ || startFailed_ || !control_) return;
-  TCurrentJob current(this);
   if (ended_ && !control_->ThreadRunning()) return;  // already over: nothing to stop
   stopped_ = true;
   if (!finished_) finished_ = std::chrono::steady_clock::now();
@@ -267,7 +259,6 @@ bool TPortJob::Done() const {
 
 void TPortJob::Close() {
   if (!control_) return;
-  TCurrentJob current(this);
   control_->Close();
   printer_.Finish();
 }

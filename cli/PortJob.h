@@ -32,9 +32,9 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   // the shared output that keeps live status lines on a terminal.
   void SetErrorOut(std::function<void(const std::string&)> out) { errorOut_ = std::move(out); }
   // Starts the job on the resolved port; false when it ended at once (Exit() tells how).
-  // file: the system file's bytes read once for the whole run (null: the job reads --file).
+  // images: the start's images, read once for the whole run (null: the job reads --file).
   bool Start(const TCliOptions& options, const TResolvedPort& port,
-             std::shared_ptr<const std::vector<std::uint8_t>> file = nullptr);
+             std::shared_ptr<const TImagesLoad> images = nullptr);
   // Marks a port that could not even be resolved as ended with that status.
   void EndAtStart(int exit, const std::string& message);
   // Ctrl+C: the stop the single-port job makes (the restart owed to the resident still goes).
@@ -68,18 +68,17 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   void Synchronize(const std::function<void()>& fn) override;
   void Post(int, std::function<void()> fn) override;
   void RunCallsUntil(const std::function<bool()>& done) override { queue_.RunUntil(done); }
-
-  // The message boxes of whichever job is running a call on the queue's thread right now.
-  void ShowMessage(const TMessage& message);
+  // The job's end: its exit status, its lines on standard error (or the log, for a success) and
+  // the report's message.
+  void JobEnded(const TJobOutcome& outcome) override;
 
  private:
-  friend class TCurrentJob;
   void Ended();
+  // Prints the message's lines as errors and keeps its first line for the report.
+  void PrintMessage(const std::vector<std::string>& lines);
+  void VersionsChecked();
   // Prints the text's lines as errors (standard error, or the error output when set).
   void Error(const std::string& text);
-  // The job's exit status: its result, or 8 when its port went away, or 6 when the receiver
-  // never answered in its working protocol.
-  int JobExit() const;
 
   TCallQueue& queue_;
   TDM& dm_;
@@ -94,26 +93,17 @@ class TPortJob : public TRunControlFront, public std::enable_shared_from_this<TP
   bool ended_ = false;
   bool stopped_ = false;
   bool startFailed_ = false;
+  bool program_ = false;
+  std::string file_;
+  std::string expect_;  // --expect: the firmware version the line expects
   int exit_ = 0;
   std::string message_;
   std::function<void(const std::string&)> errorOut_;
   int crashSlot_ = -1;  // the job's place in a crash report
 };
 
-// While it lives, message boxes belong to the job (the calls of several jobs run on one thread,
-// each inside its own TCurrentJob).
-class TCurrentJob {
- public:
-  explicit TCurrentJob(TPortJob* job);
-  ~TCurrentJob();
-  TCurrentJob(const TCurrentJob&) = delete;
-  TCurrentJob& operator=(const TCurrentJob&) = delete;
-
- private:
-  TPortJob* previous_;
-};
-
-// Installs the message sink that routes every box to the current job; removed on destruction.
+// Installs the message sink that prints every box on standard error; removed on destruction.
+// The jobs' own messages come with their outcomes; this catches anything else.
 class TJobMessages {
  public:
   TJobMessages();

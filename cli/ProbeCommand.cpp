@@ -11,6 +11,8 @@
 #include "cli/Interrupt.h"
 #include "cli/PortArgument.h"
 #include "cli/Report.h"
+#include "programmer/BootloaderLink.h"
+#include "programmer/DiagnosisTexts.h"
 #include "programmer/ResidentCheck.h"
 #include "programmer/RunControl.h"
 #include "receiver/NavReceiverExU.h"
@@ -88,13 +90,7 @@ int RunScan(const TCliOptions& options, const TResolvedPort& port, TLogPrinter& 
   bool finished = false, found = false, openFailed = false;
   int openError = 0;
   TScanTry answer;
-  auto tryText = [](const TScanTry& t) {
-    return "  " + std::string(ProtocolName(t.Protocol)) + ", " + std::to_string(t.Rate) +
-           Tr(" бит/с", " bit/s");
-  };
-  scan.OnTry = [&](const TScanTry& t) {
-    printer.Show({tryText(t), Tr("ожидание...", "waiting...")});
-  };
+  scan.OnTry = [&](const TScanTry& t) { printer.Show({ScanTryText(t), ScanWaitingText()}); };
   scan.OnResult = [&](const TScanTry& t, TScanOutcome outcome, int error) {
     if (outcome == TScanOutcome::OpenFailed) {
       std::lock_guard<std::mutex> guard(lock);
@@ -102,8 +98,7 @@ int RunScan(const TCliOptions& options, const TResolvedPort& port, TLogPrinter& 
       openError = error;
       return;
     }
-    printer.Show({tryText(t), outcome == TScanOutcome::Answered ? Tr("отвечает", "answers")
-                                                                : Tr("нет ответа", "not answer")});
+    printer.Show({ScanTryText(t), ScanOutcomeText(outcome)});
   };
   scan.OnFinished = [&](const TScanTry* answered) {
     {
@@ -144,16 +139,10 @@ int RunScan(const TCliOptions& options, const TResolvedPort& port, TLogPrinter& 
           Tr(" --resident или выключите и включите его.", " --resident, or power-cycle it."));
       return ExitNoAnswer;
     }
-    std::fprintf(stderr, "%s\n",
-                 Tr("Приемник не отвечает ни на одном протоколе и скорости: проверьте кабель, "
-                    "порт и питание приемника",
-                    "The receiver answers at no protocol and bit rate: check the cable, the port "
-                    "and the receiver's power"));
+    std::fprintf(stderr, "%s\n", ScanNothingAnsweredText().c_str());
     return ExitNoAnswer;
   }
-  printer.Message(std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
-                  ProtocolName(answer.Protocol) + ", " + std::to_string(answer.Rate) +
-                  Tr(" бит/с, ", " bit/s, ") + port.Name);
+  printer.Message(ScanAnswerText(answer) + ", " + port.Name);
   return ExitSuccess;
 }
 

@@ -211,7 +211,7 @@ int RunStation(const TCliOptions& options) {
     }
     auto job = started.job;
     running.emplace(port.Name, std::move(started));
-    job->Start(options, port, file.Bytes);
+    job->Start(options, port, file.Images);
   };
 
   auto pollList = [&] {

@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "appdata/DMU.h"
 #include "platform/ComRegistry.h"
 #include "platform/Event.h"
 #include "programmer/ProgressLog.h"
@@ -51,22 +53,15 @@ struct TReceiverIdentity {
   }
 };
 
-// What the programming thread sends: the system image (8-byte header and the file) and the
-// resident, with their 32-bit byte sums.
-struct TJobImages {
-  std::vector<std::uint8_t> SystemImage;
-  std::uint32_t SystemImageSum = 0;
-  std::vector<std::uint8_t> ResidentImage;
-  std::uint32_t ResidentSize = 0;
-  std::uint32_t ResidentSum = 0;
-};
-
 // Why a job was stopped.
 enum class TStopReason { None, Requested, PortLost };
 
 class TJob {
+  std::shared_ptr<const TJobImages> images_;  // shared by every job of one start
+
  public:
-  TJob() = default;
+  explicit TJob(std::shared_ptr<const TJobImages> images = std::make_shared<TJobImages>())
+      : images_(std::move(images)), Images(*images_) {}
   TJob(const TJob&) = delete;
   TJob& operator=(const TJob&) = delete;
 
@@ -75,7 +70,7 @@ class TJob {
   std::int32_t Rate = 115200;
   std::uint8_t Protocol = 0;  // the session's protocol code (0 NMEA, 1 ZORP)
   bool ResetAuto = false;
-  TJobImages Images;
+  const TJobImages& Images;
   // The production line's stages of a programming run, off unless a front end switches them on:
   // the written image read back and compared, and the firmware saved before it is erased.
   bool Verify = false;

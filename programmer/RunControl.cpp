@@ -1,13 +1,13 @@
 #include "programmer/RunControl.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <mutex>
 
-#include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
 #include "platform/ComRegistry.h"
 #include "platform/TimeStamp.h"
+#include "programmer/BootloaderLink.h"
+#include "receiver/NavReceiverExU.h"
 
 // The thread's reports, carried onto the UI thread; after Close they reach nobody.
 class TRunControl::TThreadView : public TJobView {
@@ -57,20 +57,64 @@ class TRunControl::TThreadView : public TJobView {
 
 namespace {
 
-void Show(const std::string& text, TMessageIcon icon = TMessageIcon::None) {
-  ShowMessage(text, icon);
+// A message's text as lines (CR separates them in a box).
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t from = 0;
+  for (;;) {
+    std::size_t end = text.find('\r', from);
+    lines.push_back(text.substr(from, end - from));
+    if (end == std::string::npos) return lines;
+    from = end + 1;
+  }
 }
 
 }  // namespace
 
-TRunControl::TRunControl(TDM& dm, TRunControlFront& front, bool persistSettings)
-    : dm_(dm), front_(front), persistSettings_(persistSettings) {}
+std::string TJobOutcome::Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i == 0 ? "" : "\r") + lines[i];
+  return text;
+}
+
+const char* JobProtocolName(TJobProtocol protocol) {
+  switch (protocol) {
+    case TJobProtocol::Zorp:
+      return "ZORP";
+    case TJobProtocol::Nmea:
+      return "NMEA";
+    default:
+      return "";
+  }
+}
+
+std::uint8_t SessionProtocolCode(TJobProtocol protocol) {
+  return protocol == TJobProtocol::Zorp ? ProtocolZorp : ProtocolNmea;
+}
+
+plat::TPortEntry ResolvePortName(const std::string& name) {
+  plat::TPortEntry port;
+  port.Name = name;
+  port.Number = plat::PortNumberOf(name);
+  if (port.Number > 0) port.Device = plat::DevicePathOf(port.Number);
+  return port;
+}
+
+void TRunControlFront::JobEnded(const TJobOutcome& outcome) {
+  if (!outcome.Notice.empty()) ShowMessage(TJobOutcome::Joined(outcome.Notice));
+  if (!outcome.Lines.empty())
+    ShowMessage(TJobOutcome::Joined(outcome.Lines),
+                outcome.Information ? TMessageIcon::Information : TMessageIcon::None);
+}
+
+TRunControl::TRunControl(TDM& dm, TRunControlFront& front, std::shared_ptr<TJobEngine> engine)
+    : dm_(dm), front_(front), engine_(std::move(engine)) {}
 
 TRunControl::~TRunControl() {
   if (view_) view_->Detach();
 }
 
-std::shared_ptr<TSystemWriteThr> TRunControl::CurrentThread() const {
+std::shared_ptr<TJobThread> TRunControl::CurrentThread() const {
   return SystemWriteThr && !SystemWriteThr->Released() ? SystemWriteThr : nullptr;
 }
 
@@ -85,31 +129,8 @@ void TRunControl::ShowLine(const std::string& text, const std::string& status) {
 void TRunControl::ReleaseSession() {
   if (!NavReceiver) return;
   // The thread may keep the session alive a little longer: its notifications reach nobody.
-  NavReceiver->OnConnected.Clear();
-  NavReceiver->OnNoAnswer.Clear();
-  if (!SystemWriteThr) NavReceiver->Port().OnLost.Clear();  // else the thread's own
+  NavReceiver->Release(!SystemWriteThr);  // the port's loss is the thread's own once it runs
   NavReceiver.reset();
-}
-
-void TRunControl::PostConnected(TNavReceiver*) {
-  std::weak_ptr<TRunControl> self = weak_from_this();
-  front_.Post(WM_RECEIVER_CONNECTED, [self] {
-    if (auto control = self.lock()) control->ReceiverConnected();
-  });
-}
-
-void TRunControl::PostNoAnswer(TNavReceiver*) {
-  std::weak_ptr<TRunControl> self = weak_from_this();
-  front_.Post(WM_RECEIVER_NO_ANSWER, [self] {
-    if (auto control = self.lock()) control->ReceiverNoAnswer();
-  });
-}
-
-void TRunControl::PostLost(TPortIO*) {
-  std::weak_ptr<TRunControl> self = weak_from_this();
-  front_.Post(WM_RECEIVER_LOST, [self] {
-    if (auto control = self.lock()) control->ReceiverLost();
-  });
 }
 
 std::string TRunControl::PortLostText(const TJob& job) {
@@ -119,96 +140,82 @@ std::string TRunControl::PortLostText(const TJob& job) {
                    : "The port " + port + " was lost: check the cable and the adapter.";
 }
 
-void TRunControl::SaveChangedInputs(const TJobInputs& inputs, const std::string& previousFile) {
-  bool changed = inputs.Port != Sets.ComPort || inputs.Rate != Sets.ComRate ||
-                 inputs.Protocol != Sets.Protocol || inputs.SystemFile != previousFile ||
-                 inputs.ResetIndex != Sets.ResetType;
-  if (!changed) return;
-  Sets.ComPort = inputs.Port;
-  Sets.ComRate = inputs.Rate;
-  Sets.Protocol = inputs.Protocol;
-  Sets.SystemFile = inputs.SystemFile;
-  Sets.ResetType = inputs.ResetIndex;
-  dm_.SaveSettings();
+TJobOutcome TRunControl::Outcome(TJobEnd end) const {
+  TJobOutcome outcome;
+  outcome.End = end;
+  outcome.Mode = jobMode_;
+  return outcome;
 }
 
-std::shared_ptr<TJob> TRunControl::MakeJob(const TJobInputs& inputs) const {
-  auto job = std::make_shared<TJob>();
-  // The port is resolved once, here: the number the name holds and the device behind it.
-  job->Port.Name = inputs.Port;
-  job->Port.Number = plat::PortNumberOf(inputs.Port);
-  if (job->Port.Number > 0) job->Port.Device = plat::DevicePathOf(job->Port.Number);
-  job->Rate = static_cast<std::int32_t>(std::strtol(inputs.Rate.c_str(), nullptr, 10));
-  job->Protocol = inputs.ProtocolIndex == 0 ? ProtocolZorp : ProtocolNmea;
-  job->ResetAuto = inputs.ResetIndex == 0;
-  if (inputs.SystemFileBytes) {
-    job->Images.SystemImage = SystemImageOfFile(*inputs.SystemFileBytes);
-    job->Images.SystemImageSum =
-        ByteSum(job->Images.SystemImage.data(), job->Images.SystemImage.size());
-  } else {
-    job->Images.SystemImage = SystemImage;
-    job->Images.SystemImageSum = SystemImageSum;
-  }
-  job->Images.ResidentImage = ResidentImage;
-  job->Images.ResidentSize = ResidentSize;
-  job->Images.ResidentSum = ResidentSum;
-  return job;
+TRunControl::TStart TRunControl::Refuse(TJobOutcome outcome) {
+  front_.JobEnded(outcome);
+  return TStart::Refused;
 }
 
-TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& inputs) {
+TRunControl::TStart TRunControl::StartJob(const TJobRequest& request) {
   if (auto parked = CurrentThread()) {
     // A parked thread takes the command with its bootloader link. The job runs again, so the
     // close guard asks and "Save As..." waits until it ends.
     front_.EnableControls(false, false);
     jobRunning_ = true;
-    parked->SetWriteMode(mode);
+    jobMode_ = request.Mode;
+    parked->SetWriteMode(request.Mode);
     return TStart::HandedToThread;
   }
-  if (inputs.Port.empty()) {
-    Show(Tr("Необходимо указать СОМ порт!", "COM port value is empty!"));
-    return TStart::InputMissing;
+  jobMode_ = request.Mode;
+  auto refuse = [this](TJobEnd end, const char* russian, const char* english) {
+    TJobOutcome outcome = Outcome(end);
+    outcome.Lines = {Tr(russian, english)};
+    return outcome;
+  };
+  if (request.Port.Name.empty())
+    return Refuse(
+        refuse(TJobEnd::InputMissing, "Необходимо указать СОМ порт!", "COM port value is empty!"));
+  if (request.Protocol == TJobProtocol::None)
+    return Refuse(
+        refuse(TJobEnd::InputMissing, "Необходимо указать протокол!", "Protocol value is empty!"));
+  if (request.Rate <= 0)
+    return Refuse(
+        refuse(TJobEnd::InputMissing, "Необходимо указать скорость!", "Baud rate value is empty!"));
+  const TImagesLoad load = request.Images
+                               ? *request.Images
+                               : dm_.LoadImages(request.SystemFile, request.RequireSystemFile);
+  if (!load.ResidentFound)
+    return Refuse(
+        refuse(TJobEnd::ResidentMissing, "Ошибка чтения резидента!", "Error at resident reading!"));
+  if (!load.PathGiven)
+    return Refuse(refuse(TJobEnd::InputMissing, "Необходимо указать файл системы!",
+                         "Incorrect system file path!"));
+  if (!load.Images) {
+    TJobOutcome outcome = refuse(TJobEnd::FileRefused, "Ошибка чтения файла системы !",
+                                 "Error at system file reading!");
+    outcome.FileLoad = load.SystemFile;
+    if (!load.Refusal.empty()) outcome.Notice = LinesOf(load.Refusal);
+    return Refuse(outcome);
   }
-  if (inputs.Protocol.empty()) {
-    Show(Tr("Необходимо указать протокол!", "Protocol value is empty!"));
-    return TStart::InputMissing;
-  }
-  if (inputs.Rate.empty()) {
-    Show(Tr("Необходимо указать скорость!", "Baud rate value is empty!"));
-    return TStart::InputMissing;
-  }
-  if (!dm_.LoadResident()) {
-    Show(Tr("Ошибка чтения резидента!", "Error at resident reading!"));
-    return TStart::ResidentMissing;
-  }
-  const std::string previousFile = Sets.SystemFile;
-  if (inputs.RequireSystemFile) {
-    if (inputs.SystemFile.empty()) {
-      Show(Tr("Необходимо указать файл системы!", "Incorrect system file path!"));
-      return TStart::InputMissing;
-    }
-    if (persistSettings_) Sets.SystemFile = inputs.SystemFile;
-    if (!inputs.SystemFileBytes && !dm_.LoadSystemFile(inputs.SystemFile)) {
-      Show(Tr("Ошибка чтения файла системы !", "Error at system file reading!"));
-      return TStart::SystemFileUnreadable;
-    }
-  }
-  jobMode_ = mode;
-  if (persistSettings_) SaveChangedInputs(inputs, previousFile);
+  request_ = request;
   front_.ClearLog();
 
   ReleaseSession();
-  job_ = MakeJob(inputs);
-  if (ConfigureJob) ConfigureJob(*job_);
+  job_ = std::make_shared<TJob>(load.Images);
+  job_->Port = request.Port;
+  job_->Rate = request.Rate;
+  job_->Protocol = SessionProtocolCode(request.Protocol);
+  job_->ResetAuto = request.Reset == TResetMethod::Auto;
+  job_->Verify = request.Verify;
+  job_->BackupDir = request.BackupDir;
+  job_->BackupLabel = request.BackupLabel;
+  job_->CheckFirmware = request.CheckFirmware;
   SystemWriteThr.reset();
-  NavReceiver = std::make_shared<TNavReceiver>();
-  NavReceiver->SetTimeout(SessionTimeoutMs);
+  NavReceiver = engine_->MakeSession(SessionTimeoutMs);
   const std::string started =
       std::string(Tr("Начало выполнения - ", "Execution is started - ")) + plat::TimeStamp();
 
+  int error = ENOENT;  // a name without a port number: no such port
   if (!job_->ResetAuto) {  // "Manual": the operator power-cycles the receiver
     // The port opens at the bootloader's rate before the operator is asked to do anything.
-    if (job_->Port.Number <= 0 || !NavReceiver->OpenRaw(job_->Port, BootRate))
-      return RefuseUnopenedPort(inputs.Port);
+    if (job_->Port.Number <= 0 || !NavReceiver->OpenRaw(job_->Port, BootRate, error))
+      return RefuseUnopenedPort(error);
     ShowLine(started, "");
     ShowLine(Tr("  Выключите и включите приемник сейчас", "  Switch the receiver off and on now"),
              "");
@@ -220,39 +227,51 @@ TRunControl::TStart TRunControl::StartJob(std::int32_t mode, const TJobInputs& i
     return TStart::Started;
   }
 
-  NavReceiver->OnNoAnswer.Bind<&TRunControl::PostNoAnswer>(this);
-  NavReceiver->OnConnected.Bind<&TRunControl::PostConnected>(this);
-  NavReceiver->Port().OnLost.Bind<&TRunControl::PostLost>(this);  // the thread takes it over
-  if (job_->Port.Number > 0) NavReceiver->Connect(job_->Port, job_->Rate, job_->Protocol);
-  if (job_->Port.Number <= 0 || !NavReceiver->Opened()) return RefuseUnopenedPort(inputs.Port);
+  // The session's notifications come on its threads: each becomes a window message.
+  std::weak_ptr<TRunControl> self = weak_from_this();
+  auto post = [this, self](int message, void (TRunControl::*handler)()) {
+    return [this, self, message, handler] {
+      front_.Post(message, [self, handler] {
+        if (auto control = self.lock()) (control.get()->*handler)();
+      });
+    };
+  };
+  NavReceiver->OnNoAnswer = post(WM_RECEIVER_NO_ANSWER, &TRunControl::ReceiverNoAnswer);
+  NavReceiver->OnConnected = post(WM_RECEIVER_CONNECTED, &TRunControl::ReceiverConnected);
+  NavReceiver->OnLost = post(WM_RECEIVER_LOST, &TRunControl::ReceiverLost);
+  if (job_->Port.Number <= 0 ||
+      !NavReceiver->Connect(job_->Port, job_->Rate, job_->Protocol, error))
+    return RefuseUnopenedPort(error);
   polling_ = true;
   ShowLine(started, "");
-  job_->ProgressInfo = TProgressInfo{IsRussian ? "  Подключение по протоколу " + inputs.Protocol
-                                               : "  " + inputs.Protocol + " connecting",
-                                     ""};
+  const std::string protocol = JobProtocolName(request.Protocol);
+  job_->ProgressInfo = TProgressInfo{
+      IsRussian ? "  Подключение по протоколу " + protocol : "  " + protocol + " connecting", ""};
   front_.ShowProgress(job_->ProgressInfo);
   front_.EnableControls(false, false);
   front_.FocusLog();
   return TStart::Started;
 }
 
-TRunControl::TStart TRunControl::RefuseUnopenedPort(const std::string& port) {
-  lastOpenError_ = job_->Port.Number <= 0 ? ENOENT : NavReceiver->Port().LastOpenError();
+TRunControl::TStart TRunControl::RefuseUnopenedPort(int error) {
   ReleaseSession();
-  std::string message = std::string(Tr("Ошибка открытия ", "Could not open ")) + port + "!";
-  if (OpenFailureReason) message += "\r" + OpenFailureReason(lastOpenError_);
-  Show(message);
-  return TStart::PortNotOpened;
+  TJobOutcome outcome = Outcome(TJobEnd::PortNotOpened);
+  outcome.OpenError = error;
+  outcome.Lines = {std::string(Tr("Ошибка открытия ", "Could not open ")) + request_.Port.Name +
+                   "!"};
+  return Refuse(outcome);
 }
 
 void TRunControl::CreateThread() {
   if (view_) view_->Detach();
   view_ = std::make_shared<TThreadView>(front_, weak_from_this());
-  SystemWriteThr = std::make_shared<TSystemWriteThr>(job_, NavReceiver, view_);
+  SystemWriteThr = engine_->MakeThread(job_, NavReceiver, view_);
 }
 
 void TRunControl::ReceiverConnected() {
-  if (jobRunning_ || !NavReceiver) return;  // a repeated report never creates a second thread
+  // A repeated report never creates a second thread, and a report after the session's "no
+  // answer" (or a stop) starts nothing.
+  if (jobRunning_ || !NavReceiver || !polling_) return;
   polling_ = false;
   job_->ProgressInfo.Status = Tr("выполнено", "done");
   front_.ShowProgress(job_->ProgressInfo);
@@ -268,9 +287,9 @@ void TRunControl::ReceiverNoAnswer() {
   front_.ShowProgress(job_->ProgressInfo);
   jobRunning_ = false;
   polling_ = false;
-  Show(Tr("Приемник не отвечает!", "Receiver not answer!"));
-  if (OnNoAnswer) OnNoAnswer();
-  if (OnFinished) OnFinished();
+  TJobOutcome outcome = Outcome(TJobEnd::NoAnswer);
+  outcome.Lines = {Tr("Приемник не отвечает!", "Receiver not answer!")};
+  front_.JobEnded(outcome);
 }
 
 void TRunControl::ReceiverLost() {
@@ -281,8 +300,10 @@ void TRunControl::ReceiverLost() {
   front_.ShowProgress(job_->ProgressInfo);
   ReleaseSession();
   front_.EnableControls(true, true);
-  Show(PortLostText(*job_));
-  if (OnFinished) OnFinished();
+  TJobOutcome outcome = Outcome(TJobEnd::Stopped);
+  outcome.Stop = TStopReason::PortLost;
+  outcome.Lines = {PortLostText(*job_)};
+  front_.JobEnded(outcome);
 }
 
 std::string TRunControl::VersionsText(const TReceiverVersions& versions,
@@ -299,39 +320,52 @@ std::string TRunControl::VersionsText(const TReceiverVersions& versions,
   return text;
 }
 
+TJobOutcome TRunControl::ThreadOutcome(const TJob& job) const {
+  TJobOutcome outcome = Outcome(TJobEnd::StageFailed);
+  outcome.ReachedThread = true;
+  outcome.Result = job.WriteResult;
+  outcome.Stop = job.StopReason();
+  if (outcome.Result == ResultSuccess)
+    outcome.End = TJobEnd::Success;
+  else if (outcome.Stop != TStopReason::None)
+    outcome.End = TJobEnd::Stopped;
+  if (outcome.End != TJobEnd::Success) {
+    outcome.Lines = LinesOf(dm_.ResultText(outcome.Result));
+    if (outcome.Stop == TStopReason::PortLost) outcome.Lines.push_back(PortLostText(job));
+  }
+  return outcome;
+}
+
 void TRunControl::ShowVersions(TJob& job) {
   front_.EnableControls(false, true);
   front_.SelectLastLine();
   jobRunning_ = false;
+  TJobOutcome outcome = ThreadOutcome(job);
   if (job.WriteResult != ResultSuccess) {
     StopWriteThread();
-    if (job.StopReason() == TStopReason::PortLost)
-      Show(dm_.ResultText(job.WriteResult) + "\r" + PortLostText(job));
-    else
-      Show(dm_.ResultText(job.WriteResult));
   } else {
     std::string text = VersionsText(job.ReceiverVersions, "\r\r");
-    Show(text.empty() ? "No data" : text, TMessageIcon::Information);
-    front_.FocusProgButton();  // parked: the thread keeps its bootloader link
+    outcome.Lines = LinesOf(text.empty() ? "No data" : text);
+    outcome.Information = true;
   }
-  if (OnVersions) OnVersions();
+  front_.JobEnded(outcome);
+  if (job.WriteResult == ResultSuccess)
+    front_.FocusProgButton();  // parked: the thread keeps its bootloader link
 }
 
 void TRunControl::WriteFinished(TJob& job) {
+  TJobOutcome outcome = ThreadOutcome(job);  // before our own stop below adds its reason
   front_.EnableControls(true, true);
   StopWriteThread();
   front_.SelectLastLine();
-  if (job.WriteResult == ResultSuccess)
-    Show(dm_.ResultText(ResultSuccess) + "\r\r" + VersionsText(job.ReceiverVersions, "\r"),
-         TMessageIcon::Information);
-  else if (job.StopReason() == TStopReason::PortLost)
-    Show(dm_.ResultText(job.WriteResult) + "\r" + PortLostText(job));
-  else
-    Show(dm_.ResultText(job.WriteResult));
+  if (job.WriteResult == ResultSuccess) {
+    outcome.Lines =
+        LinesOf(dm_.ResultText(ResultSuccess) + "\r\r" + VersionsText(job.ReceiverVersions, "\r"));
+    outcome.Information = true;
+  }
+  front_.JobEnded(outcome);
   front_.FocusProgButton();
-  if (OnFinished) OnFinished();
 }
-
 void TRunControl::RequestStop() {
   if (auto thread = CurrentThread()) {
     thread->Stop();
@@ -356,22 +390,8 @@ void TRunControl::StopWriteThread() {
   front_.RunCallsUntil([thread] { return !thread->Started() || thread->Finished(); });
 }
 
-bool TRunControl::CloseQuery() {
-  if (jobRunning_) {
-    TMessage question;
-    question.Caption = Tr("Внимание", "Warning");
-    question.Text = IsRussian
-                        ? "Выполняется программирование! В случае остановки процесса\r"
-                          "программное обеспечение навигационного приемника будет испорчено!\r"
-                          "Вы действительно хотите прервать процесс ?"
-                        : "Execution in process! If you stop execution,\r"
-                          "the software of the navigating receiver will be spoilt!\r"
-                          "Stop execution?";
-    question.Icon = TMessageIcon::Warning;
-    question.Buttons = TMessageButtons::YesNo;
-    question.Default = TMessageAnswer::No;
-    if (ShowMessage(question) != TMessageAnswer::Yes) return false;
-  }
+bool TRunControl::CloseQuery(const std::function<bool()>& confirmStop) {
+  if (jobRunning_ && !confirmStop()) return false;
   StopWriteThread();
   return true;
 }
