@@ -24,11 +24,11 @@
 #include "platform/SerialDevice.h"
 #include "platform/VersionInfo.h"
 #include "tests/TestSupport.h"
-#include "ui/AboutFU.h"
-#include "ui/Application.h"
-#include "ui/Controls.h"
-#include "ui/MainFU.h"
-#include "ui/QtMessageSink.h"
+#include "ui/qt/AboutFU.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/MainFU.h"
+#include "ui/qt/QtMessageSink.h"
 
 namespace {
 

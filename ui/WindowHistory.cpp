@@ -37,11 +37,10 @@ TWindowHistory::TWindowHistory()
 
 TWindowHistory::~TWindowHistory() = default;
 
-void TWindowHistory::Begin(std::int32_t mode, const TJobInputs& inputs) {
+void TWindowHistory::Begin(const TJobRequest& request) {
   pending_ = true;
-  mode_ = mode;
-  inputs_ = inputs;
-  inputs_.SystemFileBytes.reset();  // the job holds its image; the record needs only the path
+  request_ = request;
+  request_.Images.reset();  // the job holds its image; the record needs only the path
   started_ = std::time(nullptr);
   startedSeconds_ = Now();
   message_.clear();
@@ -59,7 +58,7 @@ void TWindowHistory::End(const TJob* job, bool threadRan, bool portNotOpened,
                          const std::vector<std::string>& log) {
   if (!pending_) return;
   pending_ = false;
-  const bool program = mode_ == ModeProgram;
+  const bool program = request_.Mode == ModeProgram;
   hist::TJobRecord record;
   record.Started = IsoTime(started_);
   record.StartedUtc = static_cast<std::int64_t>(started_);
@@ -69,14 +68,14 @@ void TWindowHistory::End(const TJob* job, bool threadRan, bool portNotOpened,
   record.User = hist::UserName();
   record.ProgramVersion = ZV_WINDOW_VERSION;
   record.Command = program ? "window program" : "window versions";
-  record.Port = inputs_.Port;
-  record.Protocol = inputs_.Protocol;
-  record.Rate = std::atoll(inputs_.Rate.c_str());
-  record.Reset = inputs_.ResetIndex == 0 ? "auto" : "manual";
+  record.Port = request_.Port.Name;
+  record.Protocol = JobProtocolName(request_.Protocol);
+  record.Rate = request_.Rate;
+  record.Reset = request_.Reset == TResetMethod::Auto ? "auto" : "manual";
   if (job != nullptr) {
     record.PortDevice = job->Port.Device;
     if (program) {
-      record.FilePath = inputs_.SystemFile;
+      record.FilePath = request_.SystemFile;
       // The image the job wrote: its 8-byte header (size, sum), then the file.
       const std::vector<std::uint8_t>& image = job->Images.SystemImage;
       if (image.size() >= 8) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "programmer/Job.h"
-#include "programmer/RunControl.h"
+#include "programmer/JobRequest.h"
 
 namespace hist {
 class THistoryWriter;
@@ -25,7 +25,7 @@ class TWindowHistory {
   TWindowHistory& operator=(const TWindowHistory&) = delete;
 
   // A job starts with these inputs.
-  void Begin(std::int32_t mode, const TJobInputs& inputs);
+  void Begin(const TJobRequest& request);
   // The start was refused before a port was tried (an input missing, the file unreadable): no
   // job, no record.
   void Cancel();
@@ -39,8 +39,7 @@ class TWindowHistory {
  private:
   std::unique_ptr<hist::THistoryWriter> writer_;
   bool pending_ = false;
-  std::int32_t mode_ = 0;
-  TJobInputs inputs_;
+  TJobRequest request_;
   std::time_t started_ = 0;
   double startedSeconds_ = 0;
   std::string message_;

@@ -1,4 +1,4 @@
-#include "ui/AboutFU.h"
+#include "ui/qt/AboutFU.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -9,13 +9,13 @@
 #include <QUrl>
 
 #include "appdata/DMU.h"
-#include "platform/ExecutablePath.h"
-#include "platform/VersionInfo.h"
-#include "ui/Controls.h"
+#include "ui/model/MainModel.h"
+#include "ui/qt/Controls.h"
 
 TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+  const TAboutCaptions& english = AboutCaptions(false);
   setObjectName("AboutF");
-  setWindowTitle("About");
+  setWindowTitle(english.Title);
   setFixedSize(328, 165);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
@@ -26,22 +26,19 @@ TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
   ProgNameLab = Place<QLabel>(this, "ProgNameLab", 14, 15, 266, 16);
   ProgNameLab->setFont(bold);
   VerLab = Place<QLabel>(this, "VerLab", 14, 47, 56, 16);
-  VerLab->setText("Version:");
+  VerLab->setText(english.Version);
   VersionInfoLab = Place<QLabel>(this, "VersionInfoLab", 81, 47, 204, 16);
   LangLab = Place<QLabel>(this, "LangLab", 14, 79, 67, 16);
-  LangLab->setText("Language:");
+  LangLab->setText(english.Language);
   LangCombo = Place<QComboBox>(this, "LangCombo", 81, 76, 58, 24);
-  LangCombo->addItems({"Eng", "Rus"});
+  for (const char* language : LanguageItems) LangCombo->addItem(language);
   connect(LangCombo, &QComboBox::currentIndexChanged, this, &TAboutF::LangComboChange);
   sBevel1 = Place<QFrame>(this, "sBevel1", 14, 106, 301, 8);
   sBevel1->setFrameShape(QFrame::HLine);
   sBevel1->setFrameShadow(QFrame::Raised);
 
-  plat::TFileInfo info;
-  plat::ReadFileInfo(plat::ExecutablePath(), info);
-  const QString web = QString::fromStdString(info.Strings.Comments);
   sWebLabel1 = Place<QLabel>(this, "sWebLabel1", 14, 133, 200, 16);
-  webAddress_ = web;
+  webAddress_ = QString::fromStdString(AboutData().WebAddress);
   sWebLabel1->setTextFormat(Qt::RichText);
   sWebLabel1->setCursor(Qt::PointingHandCursor);
   sWebLabel1->installEventFilter(this);
@@ -52,7 +49,7 @@ TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
           [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
 
   sBitBtn1 = Place<QPushButton>(this, "sBitBtn1", 224, 126, 91, 32);
-  sBitBtn1->setText("ОК");
+  sBitBtn1->setText(english.Ok);
   sBitBtn1->setFont(bold);
   sBitBtn1->setDefault(true);
   connect(sBitBtn1, &QPushButton::clicked, this, &QDialog::accept);
@@ -64,25 +61,15 @@ void TAboutF::showEvent(QShowEvent* event) {
 }
 
 void TAboutF::FormShow() {
-  if (IsRussian) {
-    setWindowTitle("О программе");
-    VerLab->setText("Версия:");
-  }
+  const TAboutCaptions& captions = AboutCaptions(IsRussian);
+  setWindowTitle(captions.Title);
+  VerLab->setText(captions.Version);
+  const TAboutData data = AboutData();
   settingLanguage_ = true;
-  LangCombo->setCurrentIndex(Sets.Lang == 0 || Sets.Lang == 1 ? Sets.Lang : -1);
+  LangCombo->setCurrentIndex(data.Language);
   settingLanguage_ = false;
-  plat::TFileInfo info;
-  if (plat::ReadFileInfo(plat::ExecutablePath(), info)) {
-    ProgNameLab->setText(QString::fromStdString(info.Strings.InternalName));
-    VersionInfoLab->setText(QString("%1.%2 (build %3.%4)")
-                                .arg(info.Major)
-                                .arg(info.Minor)
-                                .arg(info.Release)
-                                .arg(info.Build));
-  } else {
-    ProgNameLab->clear();
-    VersionInfoLab->clear();
-  }
+  ProgNameLab->setText(QString::fromStdString(data.Name));
+  VersionInfoLab->setText(QString::fromStdString(data.Version));
   CentreOverMainWindow();
 }
 
@@ -119,6 +106,5 @@ bool TAboutF::eventFilter(QObject* watched, QEvent* event) {
 
 void TAboutF::LangComboChange() {
   if (settingLanguage_ || LangCombo->currentIndex() < 0) return;
-  Sets.Lang = LangCombo->currentIndex();  // takes effect at the next start
-  dm_.SaveSettings();
+  SaveLanguage(dm_, LangCombo->currentIndex());  // takes effect at the next start
 }

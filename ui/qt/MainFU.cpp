@@ -1,4 +1,4 @@
-#include "ui/MainFU.h"
+#include "ui/qt/MainFU.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -20,22 +20,10 @@
 #include <QThread>
 #include <QToolButton>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <map>
-
-#include "appdata/Cp1251.h"
 #include "appdata/MessageSink.h"
-#include "platform/ComRegistry.h"
-#include "platform/ExecutablePath.h"
 #include "platform/Resources.h"
-#include "platform/VersionInfo.h"
-#include "receiver/ProtocolScan.h"
-#include "transport/PortList.h"
-#include "ui/AboutFU.h"
-#include "ui/Controls.h"
+#include "ui/qt/AboutFU.h"
+#include "ui/qt/Controls.h"
 
 namespace {
 
@@ -51,18 +39,13 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// The tooltip shows the description's CR LF lines as lines.
-QString TooltipText(const std::string& text) {
-  QString tip = Q(text);
-  tip.replace("\r\n", "\n");
-  return tip;
-}
-
 }  // namespace
 
-TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
+TMainF::TMainF(TDM& dm, QWidget* parent)
+    : QWidget(parent), model_(std::make_unique<TMainModel>(dm, *this)) {
+  const TMainCaptions& english = MainCaptions(false);
   setObjectName("MainF");
-  setWindowTitle("ZV-8810 Firmware Updater");
+  setWindowTitle(english.Title);
   setFixedSize(516, 303);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -80,49 +63,49 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   LogoBevel->lower();
 
   PortLab = Place<QLabel>(panel, "PortLab", 12, 16, 90, 16);
-  PortLab->setText("COM port");
+  PortLab->setText(english.Port);
   PortCombo = Place<QComboBox>(panel, "PortCombo", 104, 13, 105, 24);
   PortCombo->installEventFilter(this);
   WaitPortPanel = Place<QLabel>(panel, "WaitPortPanel", 104, 13, 105, 24);
-  WaitPortPanel->setText("Wait please");
+  WaitPortPanel->setText(english.WaitPort);
   WaitPortPanel->setAlignment(Qt::AlignCenter);
   WaitPortPanel->setFrameShape(QFrame::Panel);
   WaitPortPanel->setAutoFillBackground(true);
   WaitPortPanel->hide();
 
   ResetLab = Place<QLabel>(panel, "ResetLab", 12, 49, 90, 16);
-  ResetLab->setText("Reset");
+  ResetLab->setText(english.Reset);
   ResetCombo = Place<QComboBox>(panel, "ResetCombo", 104, 46, 105, 24);
-  ResetCombo->addItems({"Auto", "Manual"});
+  ResetCombo->addItems({english.ResetAuto, english.ResetManual});
   ResetCombo->setCurrentIndex(-1);
   connect(ResetCombo, &QComboBox::currentIndexChanged, this, &TMainF::ResetComboChange);
 
   RateLab = Place<QLabel>(panel, "RateLab", 12, 82, 90, 16);
-  RateLab->setText("Baud Rate");
+  RateLab->setText(english.Rate);
   RateCombo = Place<QComboBox>(panel, "RateCombo", 104, 79, 105, 24);
-  RateCombo->addItems({"4800", "9600", "19200", "38400", "57600", "115200", "230400"});
-  RateCombo->setCurrentIndex(5);
+  for (std::int32_t rate : OfferedRates) RateCombo->addItem(QString::number(rate));
+  RateCombo->setCurrentIndex(RateCombo->findText("115200"));
 
   ProtLab = Place<QLabel>(panel, "ProtLab", 12, 114, 90, 16);
-  ProtLab->setText("Protocol");
+  ProtLab->setText(english.Protocol);
   ProtCombo = Place<QComboBox>(panel, "ProtCombo", 104, 111, 105, 24);
-  ProtCombo->addItems({"ZORP", "NMEA"});
+  for (const char* protocol : ProtocolItems) ProtCombo->addItem(protocol);
   ProtCombo->setCurrentIndex(0);
 
   SysFileLab = Place<QLabel>(panel, "SysFileLab", 12, 147, 90, 16);
-  SysFileLab->setText("System file");
+  SysFileLab->setText(english.SystemFile);
   BinFileEdit = Place<QLineEdit>(panel, "BinFileEdit", 104, 144, 363, 24);
   BinFileEdit->setMaxLength(255);
   connect(BinFileEdit, &QLineEdit::textChanged, this, &TMainF::BinFileEditChange);
   BinFileBrowse = Place<QToolButton>(panel, "BinFileBrowse", 467, 144, 24, 24);
-  BinFileBrowse->setText("...");
+  BinFileBrowse->setText(english.Browse);
   BinFileBrowse->setFocusPolicy(Qt::TabFocus);
   connect(BinFileBrowse, &QToolButton::clicked, this, &TMainF::BrowseSystemFile);
 
   QFont bold = font();
   bold.setBold(true);
   ProgBut = Place<QPushButton>(panel, "ProgBut", 12, 183, 197, 35);
-  ProgBut->setText("Programming");
+  ProgBut->setText(english.Program);
   ProgBut->setFont(bold);
   // The window's default button: Enter presses it from every control (keyPressEvent). It is
   // not an auto-default button, which would give up the default look when the focus leaves.
@@ -130,7 +113,7 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   ProgBut->setDefault(true);
   connect(ProgBut, &QPushButton::clicked, this, &TMainF::ProgButClick);
   VerCheckBut = Place<QPushButton>(panel, "VerCheckBut", 352, 183, 140, 35);
-  VerCheckBut->setText("Versions Info");
+  VerCheckBut->setText(english.Versions);
   VerCheckBut->setFont(bold);
   connect(VerCheckBut, &QPushButton::clicked, this, &TMainF::VerCheckButClick);
 
@@ -141,7 +124,7 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   LogBox->setContextMenuPolicy(Qt::CustomContextMenu);
   LogPopup = new QMenu(this);
   LogPopup->setObjectName("LogPopup");
-  QAction* saveAs = LogPopup->addAction("Save As...");
+  QAction* saveAs = LogPopup->addAction(english.SaveAs);
   saveAs->setObjectName("SaveAsBut");
   connect(saveAs, &QAction::triggered, this, &TMainF::SaveAsButClick);
   connect(LogBox, &QListWidget::customContextMenuRequested, this,
@@ -157,7 +140,7 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   AboutTitleButton->setIconSize(QSize(16, 16));
   AboutTitleButton->setAutoRaise(true);
   AboutTitleButton->setFocusPolicy(Qt::TabFocus);
-  AboutTitleButton->setToolTip("About");
+  AboutTitleButton->setToolTip(english.About);
   connect(AboutTitleButton, &QToolButton::pressed, this, &TMainF::AboutTitleButtonMouseDown);
 
   QWidget::setTabOrder(ProgBut, PortCombo);
@@ -173,25 +156,29 @@ TMainF::TMainF(TDM& dm, QWidget* parent) : QWidget(parent), dm_(dm) {
   // The 105-pixel boxes hold "Программный" whole: a slimmer drop-down button and text margin.
   for (QComboBox* combo : {PortCombo, ResetCombo, RateCombo, ProtCombo})
     combo->setStyleSheet("QComboBox { padding-left: 3px; } QComboBox::drop-down { width: 15px; }");
-
-  control_ = std::make_shared<::TRunControl>(dm_, *this);
-  control_->OpenFailureReason = [this](int error) { return PortFailureReason(error); };
-  // Every job that reached a port leaves its record in the history (once; after "Receiver not
-  // answer!" before the diagnosis adds its lines to the log).
-  const auto ended = [this] {
-    history_.End(control_->Job().get(), control_->LastThread() != nullptr, false, log_.Lines());
-  };
-  control_->OnNoAnswer = [this, ended] {
-    ended();
-    StartDiagnosis();
-  };
-  control_->OnFinished = ended;
-  control_->OnVersions = ended;
+  RecordJobs();
 }
 
 TMainF::~TMainF() {
-  StopDiagnosis();
-  control_->Close();
+  model_->Close();
+}
+
+void TMainF::RecordJobs() {
+  model_->OnJobStarting = [this](const TJobRequest& request) { history_.Begin(request); };
+  // Every job that reached a port leaves its record in the history (once; after "Receiver not
+  // answer!" before the diagnosis adds its lines to the log).
+  model_->OnJobEnded = [this](const TJobOutcome& outcome) {
+    switch (outcome.End) {
+      case TJobEnd::InputMissing:
+      case TJobEnd::ResidentMissing:
+      case TJobEnd::FileRefused:
+        history_.Cancel();
+        break;
+      default:
+        history_.End(RunControl().Job().get(), RunControl().LastThread() != nullptr,
+                     outcome.End == TJobEnd::PortNotOpened, model_->LogLines());
+    }
+  };
 }
 
 void TMainF::showEvent(QShowEvent* event) {
@@ -203,68 +190,72 @@ void TMainF::FormShow() {
   ApplyLanguage();
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
+  const TInitialValues initial = model_->InitialValues();
   PortCombo->clear();
-  if (ProbeSerialPort(Sets.ComPort)) {
-    PortCombo->addItem(Q(Sets.ComPort));
-    PortCombo->setCurrentIndex(0);
-  }
-  RateCombo->setCurrentIndex(
-      RateCombo->findText(Q(Sets.ComRate), Qt::MatchExactly | Qt::MatchCaseSensitive));
-  ProtCombo->setCurrentIndex(
-      ProtCombo->findText(Q(Sets.Protocol), Qt::MatchExactly | Qt::MatchCaseSensitive));
-  ResetCombo->setCurrentIndex(Sets.ResetType == 0 || Sets.ResetType == 1 ? Sets.ResetType : -1);
+  for (const TPortItem& port : initial.Ports) PortCombo->addItem(Q(port.Name));
+  PortCombo->setCurrentIndex(PortCombo->findText(Q(initial.Values.Port), Qt::MatchExactly));
+  RateCombo->setCurrentIndex(initial.Values.Rate);
+  ProtCombo->setCurrentIndex(initial.Values.Protocol);
+  ResetCombo->setCurrentIndex(initial.Values.Reset);
   ResetComboChange();
-  BinFileEdit->setToolTip(Tr("Нет данных", "No data"));
-  if (!Sets.SystemFile.empty()) {
-    browseFolder_ = QFileInfo(Q(Sets.SystemFile)).absolutePath();
-    BinFileEdit->setText(Q(Sets.SystemFile));
-  } else {
-    browseFolder_ = Q(ExePath);
-  }
+  BinFileEdit->setToolTip(Q(model_->FileTooltip("")));
+  browseFolder_ = Q(initial.BrowseFolder);
+  if (!initial.Values.SystemFile.empty()) BinFileEdit->setText(Q(initial.Values.SystemFile));
   ProgBut->setFocus();
 }
 
 void TMainF::ApplyLanguage() {
-  const char* logo = IsRussian ? "LogoRus" : "LogoEng";
-  if (const plat::TResourceEntry* bitmap = plat::FindResource("BITMAP", logo)) {
+  if (const plat::TResourceEntry* bitmap = plat::FindResource("BITMAP", model_->LogoResource())) {
     QPixmap pixmap;
     pixmap.loadFromData(bitmap->Data, static_cast<uint>(bitmap->Size));
     LogoImage->setPixmap(pixmap);
   }
-  if (!IsRussian) return;
-  PortLab->setText("COM порт");
-  ResetLab->setText("Перезапуск");
-  ResetCombo->setItemText(0, "Программный");
-  ResetCombo->setItemText(1, "Аппаратный");
-  RateLab->setText("Скорость");
-  ProtLab->setText("Протокол");
-  SysFileLab->setText("Файл системы");
-  ProgBut->setText("Запрограммировать");
-  VerCheckBut->setText("Запрос версий");
+  const TMainCaptions& captions = model_->Captions();
+  PortLab->setText(captions.Port);
+  ResetLab->setText(captions.Reset);
+  ResetCombo->setItemText(0, captions.ResetAuto);
+  ResetCombo->setItemText(1, captions.ResetManual);
+  RateLab->setText(captions.Rate);
+  ProtLab->setText(captions.Protocol);
+  SysFileLab->setText(captions.SystemFile);
+  ProgBut->setText(captions.Program);
+  VerCheckBut->setText(captions.Versions);
 }
 
-void TMainF::EnableControls(bool inputs, bool buttons) {
-  PortCombo->setEnabled(inputs);
-  BinFileEdit->setEnabled(inputs);
-  BinFileBrowse->setEnabled(inputs);
-  ResetCombo->setEnabled(inputs);
-  ProgBut->setEnabled(buttons);
-  VerCheckBut->setEnabled(buttons);
-  const bool automatic = ResetCombo->currentIndex() == 0;
-  RateCombo->setEnabled(inputs && automatic);
-  ProtCombo->setEnabled(inputs && automatic);
+TMainValues TMainF::Values() const {
+  TMainValues values;
+  values.Port = PortCombo->currentText().toStdString();
+  values.Reset = ResetCombo->currentIndex();
+  values.Rate = RateCombo->currentIndex();
+  values.Protocol = ProtCombo->currentIndex();
+  values.SystemFile = BinFileEdit->text().toStdString();
+  return values;
+}
+
+void TMainF::PaintEnabling(const TMainEnabling& enabling) {
+  PortCombo->setEnabled(enabling.Port);
+  BinFileEdit->setEnabled(enabling.SystemFile);
+  BinFileBrowse->setEnabled(enabling.Browse);
+  ResetCombo->setEnabled(enabling.Reset);
+  ProgBut->setEnabled(enabling.Program);
+  VerCheckBut->setEnabled(enabling.Versions);
+  RateCombo->setEnabled(enabling.Rate);
+  ProtCombo->setEnabled(enabling.Protocol);
+}
+
+void TMainF::PaintResetEnabling(const TResetEnabling& enabling) {
+  RateCombo->setEnabled(enabling.Rate);
+  RateLab->setEnabled(enabling.RateLabel);
+  ProtCombo->setEnabled(enabling.Protocol);
+  ProtLab->setEnabled(enabling.ProtocolLabel);
 }
 
 void TMainF::ResetComboChange() {
-  const bool automatic = ResetCombo->currentIndex() == 0;
-  RateCombo->setEnabled(automatic);
-  RateLab->setEnabled(automatic);
-  ProtCombo->setEnabled(automatic);
-  ProtLab->setEnabled(automatic);
+  model_->ResetChanged(ResetCombo->currentIndex());
 }
 
 void TMainF::BinFileEditChange() {
-  BinFileEdit->setToolTip(TooltipText(dm_.GetFileDescription(BinFileEdit->text().toStdString())));
+  BinFileEdit->setToolTip(Q(model_->FileTooltip(BinFileEdit->text().toStdString())));
 }
 
 void TMainF::BrowseSystemFile() {
@@ -301,82 +292,59 @@ void TMainF::FillPortList() {
   WaitPortPanel->show();
   WaitPortPanel->raise();
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);  // "Wait please" is painted
-  const QString shown = PortCombo->currentText();
-  std::vector<std::string> ports;
-  ListSerialPorts(ports);
-  std::map<std::string, std::string> devices;
-  for (const plat::TPortEntry& entry : plat::ListPortEntries()) devices[entry.Name] = entry.Device;
+  const std::string shown = PortCombo->currentText().toStdString();
+  const std::vector<TPortItem> ports = model_->PortItems();
   PortCombo->blockSignals(true);
   PortCombo->clear();
-  for (const std::string& name : ports) {
-    PortCombo->addItem(Q(name));
-    auto device = devices.find(name);
-    if (device != devices.end()) {
-      std::error_code ec;
-      std::string target = std::filesystem::canonical(device->second, ec).string();
-      QString tip = Q(device->second);
-      if (!ec && target != device->second) tip += " → " + Q(target);
-      PortCombo->setItemData(PortCombo->count() - 1, tip, Qt::ToolTipRole);
-    }
+  for (const TPortItem& port : ports) {
+    PortCombo->addItem(Q(port.Name));
+    if (!port.Tooltip.empty())
+      PortCombo->setItemData(PortCombo->count() - 1, Q(port.Tooltip), Qt::ToolTipRole);
   }
-  int chosen = shown.isEmpty() ? -1 : PortCombo->findText(shown, Qt::MatchExactly);
-  if (chosen < 0) chosen = PortCombo->findText(Q(Sets.ComPort), Qt::MatchExactly);
-  PortCombo->setCurrentIndex(chosen);
+  PortCombo->setCurrentIndex(model_->ChosenPort(ports, shown));
   PortCombo->blockSignals(false);
   WaitPortPanel->hide();
 }
 
 void TMainF::ProgButClick() {
-  StartJob(ModeProgram);
+  model_->Start(ModeProgram);
 }
 void TMainF::VerCheckButClick() {
-  StartJob(ModeVersions);
+  model_->Start(ModeVersions);
 }
 
-void TMainF::StartJob(std::int32_t mode) {
-  StopDiagnosis();  // the job needs the port
-  TJobInputs inputs;
-  inputs.Port = PortCombo->currentText().toStdString();
-  inputs.Rate = RateCombo->currentText().toStdString();
-  inputs.Protocol = ProtCombo->currentText().toStdString();
-  inputs.ProtocolIndex = ProtCombo->currentIndex();
-  inputs.SystemFile = BinFileEdit->text().toStdString();
-  inputs.ResetIndex = ResetCombo->currentIndex();
-  history_.Begin(mode, inputs);
-  switch (control_->StartJob(mode, inputs)) {
-    case TRunControl::TStart::Started:
-    case TRunControl::TStart::HandedToThread:
-      break;  // recorded when it ends
-    case TRunControl::TStart::PortNotOpened:
-      history_.End(control_->Job().get(), false, true, log_.Lines());
-      break;
-    default:
-      history_.Cancel();
-      break;
-  }
-}
-
-void TMainF::ClearLog() {
-  log_.Clear();
+void TMainF::ClearLogLines() {
   LogBox->clear();
 }
 
-void TMainF::ShowProgress(const TProgressInfo& info) {
-  TProgressLog::TChange change = log_.Show(info);
-  if (change == TProgressLog::TChange::None) return;
+void TMainF::AddLogLine(const std::string& line) {
   LogBox->setUpdatesEnabled(false);  // one repaint per report, however often they come
-  const QString line = Q(log_.Lines().back());
-  if (change == TProgressLog::TChange::Replaced && LogBox->count() > 0)
-    LogBox->item(LogBox->count() - 1)->setText(line);
-  else
-    LogBox->addItem(line);
-  if (LogBox->currentRow() != LogBox->count() - 1) LogBox->setCurrentRow(LogBox->count() - 1);
+  LogBox->addItem(Q(line));
+  SelectLastLogLine();
   LogBox->setUpdatesEnabled(true);
   LogBox->repaint();
 }
 
-void TMainF::SelectLastLine() {
-  if (LogBox->count() > 0) LogBox->setCurrentRow(LogBox->count() - 1);
+void TMainF::ReplaceLastLogLine(const std::string& line) {
+  if (LogBox->count() == 0) {
+    AddLogLine(line);
+    return;
+  }
+  LogBox->setUpdatesEnabled(false);
+  LogBox->item(LogBox->count() - 1)->setText(Q(line));
+  SelectLastLogLine();
+  LogBox->setUpdatesEnabled(true);
+  LogBox->repaint();
+}
+
+void TMainF::SelectLastLogLine() {
+  if (LogBox->count() > 0 && LogBox->currentRow() != LogBox->count() - 1)
+    LogBox->setCurrentRow(LogBox->count() - 1);
+}
+
+void TMainF::SelectRateAndProtocol(int rate, int protocol) {
+  ProtCombo->setCurrentIndex(protocol);
+  RateCombo->setCurrentIndex(rate);
 }
 
 void TMainF::FocusLog() {
@@ -410,7 +378,7 @@ void TMainF::RunCallsUntil(const std::function<bool()>& done) {
 
 bool TMainF::event(QEvent* event) {
   if (event->type() == WM_RECEIVER_NO_ANSWER || event->type() == WM_RECEIVER_CONNECTED ||
-      event->type() == WM_RECEIVER_LOST) {
+      event->type() == WM_RECEIVER_LOST || event->type() == WM_DIAGNOSIS_REPORT) {
     static_cast<TPostedCall*>(event)->Fn();
     return true;
   }
@@ -418,50 +386,35 @@ bool TMainF::event(QEvent* event) {
 }
 
 void TMainF::closeEvent(QCloseEvent* event) {
-  if (!control_->CloseQuery()) {  // FormCloseQuery
+  if (!model_->CloseQuery()) {  // FormCloseQuery
     event->ignore();
     return;
   }
-  StopDiagnosis();
-  control_->Close();  // FormClose releases the session
+  model_->Close();  // FormClose releases the session
   event->accept();
 }
 
-std::string TMainF::SavedLogText() const {
-  if (log_.Lines().empty()) return std::string();
-  plat::TFileInfo info;
-  plat::ReadFileInfo(plat::ExecutablePath(), info);
-  std::string text;
-  auto line = [&](const std::string& l) { text += l + "\r\n"; };
-  line("Com port = " + Sets.ComPort);
-  line(Sets.ResetType == 0 ? "Reset = auto" : "Reset = manual");
-  line("Baud rate = " + Sets.ComRate);
-  line("Protocol = " + Sets.Protocol);
-  line("File = " + QFileInfo(Q(Sets.SystemFile)).fileName().toStdString());
-  line("FWU ver = " + info.Strings.FileVersion);
-  line(std::string(33, '-'));
-  for (const std::string& l : log_.Lines()) line(l);
-  return Utf8ToCp1251(text);
-}
-
 bool TMainF::SaveLogTo(const QString& path) {
-  const std::string text = SavedLogText();
-  std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-  out << text;
-  out.flush();
-  return static_cast<bool>(out);
+  return model_->SaveLogTo(path.toStdString());
 }
 
 // "log-2026-12-10_14-36-25.txt" in the user's documents folder (the home folder without one).
 QString TMainF::ProposedLogPath(const QDateTime& now) {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
-  return folder + "/log-" + now.toString("yyyy-MM-dd_hh-mm-ss") + ".txt";
+  std::tm local{};
+  local.tm_year = now.date().year() - 1900;
+  local.tm_mon = now.date().month() - 1;
+  local.tm_mday = now.date().day();
+  local.tm_hour = now.time().hour();
+  local.tm_min = now.time().minute();
+  local.tm_sec = now.time().second();
+  return folder + "/" + Q(ProposedLogName(local));
 }
 
 // A name typed without an extension gets ".txt".
 QString TMainF::WithLogExtension(const QString& path) {
-  return QFileInfo(path).suffix().isEmpty() ? path + ".txt" : path;
+  return Q(::WithLogExtension(path.toStdString()));
 }
 
 // The log as it stands is saved, during a job as well as after it.
@@ -472,149 +425,9 @@ void TMainF::SaveAsButClick() {
   if (path.isEmpty()) return;
   path = WithLogExtension(path);
   if (!SaveLogTo(path))
-    ShowMessage(std::string(Tr("Ошибка записи файла ", "The log could not be written to ")) +
-                    path.toStdString(),
-                TMessageIcon::Error);
+    ShowMessage(model_->SaveFailedText(path.toStdString()), TMessageIcon::Error);
 }
 
 void TMainF::AboutTitleButtonMouseDown() {
   if (aboutF_ != nullptr) aboutF_->exec();
-}
-
-// The reason beside "Could not open COMn!" (errno of the failed open), also written to the log.
-std::string TMainF::PortFailureReason(int error) {
-  std::string reason;
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      reason =
-          Tr("Нет прав на порт: добавьте пользователя в группу dialout (sudo usermod -aG "
-             "dialout $USER) и войдите в систему заново.",
-             "No permission to use the port: add the user to the dialout group (sudo "
-             "usermod -aG dialout $USER) and log in again.");
-      break;
-    case EBUSY:
-    case EWOULDBLOCK:
-      reason = Tr("Порт занят другой программой: закройте ее и повторите.",
-                  "The port is in use by another program: close that program and try again.");
-      break;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      reason = Tr("Порт не найден: проверьте кабель и выберите порт в списке заново.",
-                  "The port does not exist: check the cable and choose the port from the list "
-                  "again.");
-      break;
-    default:
-      reason = std::string(Tr("Порт не открывается: ", "The port cannot be opened: ")) +
-               std::strerror(error == 0 ? EIO : error) + ".";
-  }
-  ProgressInfo = TProgressInfo{Sets.ComPort + ": " + reason, ""};
-  ShowProgress(ProgressInfo);
-  return reason;
-}
-
-namespace {
-
-std::string TryText(const TScanTry& attempt) {
-  return "  " + std::string(ProtocolName(attempt.Protocol)) + ", " + std::to_string(attempt.Rate) +
-         Tr(" бит/с", " bit/s");
-}
-
-}  // namespace
-
-// After "Receiver not answer!": the other protocol at the chosen rate, then the other rates,
-// in the background, each try a line of the log.
-void TMainF::StartDiagnosis() {
-  StopDiagnosis();
-  const std::int32_t port = plat::PortNumberOf(Sets.ComPort);
-  if (port <= 0) return;
-  const std::uint8_t protocol = ProtCombo->currentIndex() == 0 ? ProtocolZorp : ProtocolNmea;
-  const std::int32_t rate =
-      static_cast<std::int32_t>(std::strtol(Sets.ComRate.c_str(), nullptr, 10));
-  scan_ = std::make_unique<TProtocolScan>(port, ScanOrder(protocol, rate, false), SessionTimeoutMs);
-  const int generation = ++scanGeneration_;
-  // The scan reports on its own thread; the window takes each report in its event loop, and
-  // drops those of a scan that was stopped meanwhile.
-  auto onUi = [this, generation](std::function<void()> fn) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, fn = std::move(fn)] {
-          if (generation == scanGeneration_ && scan_) fn();
-        },
-        Qt::QueuedConnection);
-  };
-  scan_->OnTry = [this, onUi](const TScanTry& attempt) {
-    onUi([this, attempt] {
-      ProgressInfo = TProgressInfo{TryText(attempt), Tr("ожидание...", "waiting...")};
-      ShowProgress(ProgressInfo);
-    });
-  };
-  scan_->OnResult = [this, onUi](const TScanTry& attempt, TScanOutcome outcome, int error) {
-    onUi([this, attempt, outcome, error] {
-      if (outcome == TScanOutcome::OpenFailed) {
-        ProgressInfo.Status = Tr("ошибка открытия порта", "the port could not be opened");
-        ShowProgress(ProgressInfo);
-        PortFailureReason(error);
-        return;
-      }
-      ProgressInfo = TProgressInfo{TryText(attempt), outcome == TScanOutcome::Answered
-                                                         ? Tr("отвечает", "answers")
-                                                         : Tr("нет ответа", "not answer")};
-      ShowProgress(ProgressInfo);
-    });
-  };
-  scan_->OnFinished = [this, onUi](const TScanTry* answered) {
-    std::optional<TScanTry> found;
-    if (answered != nullptr) found = *answered;
-    onUi([this, found] { DiagnosisFinished(found); });
-  };
-  ProgressInfo = TProgressInfo{Tr("Поиск протокола и скорости приемника",
-                                  "Looking for the receiver's protocol and bit rate"),
-                               ""};
-  ShowProgress(ProgressInfo);
-  scan_->Start();
-}
-
-void TMainF::StopDiagnosis() {
-  if (!scan_) return;
-  ++scanGeneration_;
-  scan_->Stop();
-  scan_.reset();
-}
-
-bool TMainF::DiagnosisRunning() const {
-  return scan_ && scan_->Running();
-}
-
-void TMainF::DiagnosisFinished(std::optional<TScanTry> found) {
-  scan_.reset();
-  if (!found) {
-    ProgressInfo = TProgressInfo{
-        Tr("Приемник не отвечает ни на одном протоколе и скорости: проверьте кабель, порт и "
-           "питание приемника",
-           "The receiver answers at no protocol and bit rate: check the cable, the port and the "
-           "receiver's power"),
-        ""};
-    ShowProgress(ProgressInfo);
-    return;
-  }
-  const std::string protocol = ProtocolName(found->Protocol);
-  const std::string rate = std::to_string(found->Rate);
-  ProgressInfo = TProgressInfo{std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
-                                   protocol + ", " + rate + Tr(" бит/с", " bit/s"),
-                               ""};
-  ShowProgress(ProgressInfo);
-  TMessage question;
-  question.Caption = ApplicationTitle;
-  question.Text = IsRussian ? "Приемник отвечает по протоколу " + protocol + " на скорости " +
-                                  rate + " бит/с.\rУстановить эти параметры?"
-                            : "The receiver answers in " + protocol + " at " + rate +
-                                  " bit/s.\rTake these settings?";
-  question.Icon = TMessageIcon::Information;
-  question.Buttons = TMessageButtons::YesNo;
-  question.Default = TMessageAnswer::Yes;
-  if (ShowMessage(question) != TMessageAnswer::Yes) return;
-  ProtCombo->setCurrentIndex(found->Protocol == ProtocolZorp ? 0 : 1);
-  RateCombo->setCurrentIndex(RateCombo->findText(Q(rate), Qt::MatchExactly));
 }

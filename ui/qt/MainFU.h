@@ -1,5 +1,5 @@
-// The main window: the operator's inputs, the two command buttons and the log list, and the
-// window's side of the run control.
+// The main window's Qt face: the operator's inputs, the two command buttons and the log list,
+// laid out and wired to the window's model (ui/model/MainModel.h), which decides the rest.
 #pragma once
 
 #include <QWidget>
@@ -8,10 +8,8 @@
 #include <optional>
 
 #include "appdata/DMU.h"
-#include "programmer/ProgressLog.h"
-#include "programmer/RunControl.h"
-#include "receiver/ProtocolScan.h"
 #include "ui/WindowHistory.h"
+#include "ui/model/MainModel.h"
 
 class QComboBox;
 class QDateTime;
@@ -24,7 +22,7 @@ class QToolButton;
 class QFrame;
 class TAboutF;
 
-class TMainF : public QWidget, public TRunControlFront {
+class TMainF : public QWidget, public TMainFace {
   Q_OBJECT
 
  public:
@@ -32,35 +30,41 @@ class TMainF : public QWidget, public TRunControlFront {
   ~TMainF() override;
 
   void SetAboutWindow(TAboutF* about) { aboutF_ = about; }
-  TRunControl& RunControl() { return *control_; }
-  bool JobRunning() const { return control_->JobRunning(); }
-  const std::vector<std::string>& LogLines() const { return log_.Lines(); }
+  TMainModel& Model() { return *model_; }
+  TRunControl& RunControl() { return model_->RunControl(); }
+  bool JobRunning() const { return model_->JobRunning(); }
+  const std::vector<std::string>& LogLines() const { return model_->LogLines(); }
+  void EnableControls(bool inputs, bool buttons) { model_->EnableControls(inputs, buttons); }
   // A message box the window showed (the job's record keeps its final message).
   void MessageShown(const std::string& text) { history_.Message(text); }
 
-  // TRunControlFront
-  void EnableControls(bool inputs, bool buttons) override;
-  void ClearLog() override;
-  void ShowProgress(const TProgressInfo& info) override;
-  void SelectLastLine() override;
+  // TMainFace
+  TMainValues Values() const override;
+  void PaintEnabling(const TMainEnabling& enabling) override;
+  void PaintResetEnabling(const TResetEnabling& enabling) override;
+  void AddLogLine(const std::string& line) override;
+  void ReplaceLastLogLine(const std::string& line) override;
+  void ClearLogLines() override;
+  void SelectLastLogLine() override;
   void FocusLog() override;
   void FocusProgButton() override;
+  void SelectRateAndProtocol(int rate, int protocol) override;
   void Synchronize(const std::function<void()>& fn) override;
   void Post(int message, std::function<void()> fn) override;
   void RunCallsUntil(const std::function<bool()>& done) override;
 
   void FillPortList();
   // The log as "Save As..." writes it (Windows-1251, CR LF); empty when nothing is to be saved.
-  std::string SavedLogText() const;
+  std::string SavedLogText() const { return model_->SavedLogText(); }
   bool SaveLogTo(const QString& path);
   static QString ProposedLogPath(const QDateTime& now);
   static QString WithLogExtension(const QString& path);
 
   // The search for the protocol and bit rate the receiver answers at, after "Receiver not
   // answer!"; a start of a job or the closing of the window stops it.
-  void StartDiagnosis();
-  void StopDiagnosis();
-  bool DiagnosisRunning() const;
+  void StartDiagnosis() { model_->StartDiagnosis(); }
+  void StopDiagnosis() { model_->StopDiagnosis(); }
+  bool DiagnosisRunning() const { return model_->DiagnosisRunning(); }
 
   // Controls, named as the code bears them.
   QLabel* LogoImage;
@@ -100,21 +104,12 @@ class TMainF : public QWidget, public TRunControlFront {
 
  private:
   void FormShow();
+  void RecordJobs();
   void ApplyLanguage();
-  void StartJob(std::int32_t mode);
   void BrowseSystemFile();
-  std::string PortFailureReason(int error);
-  void DiagnosisFinished(std::optional<TScanTry> found);
 
-  TDM& dm_;
-  std::shared_ptr<::TRunControl> control_;
-  TProgressLog log_;
   TWindowHistory history_;
+  std::unique_ptr<TMainModel> model_;
   TAboutF* aboutF_ = nullptr;
   QString browseFolder_;
-  bool closing_ = false;
-  std::unique_ptr<TProtocolScan> scan_;
-  int scanGeneration_ = 0;
-  // The window's own log reports (the diagnosis, a port's failure reason).
-  TProgressInfo ProgressInfo;
 };

@@ -1,4 +1,4 @@
-#include "ui/QtMessageSink.h"
+#include "ui/qt/QtMessageSink.h"
 
 #include <QFontMetrics>
 #include <QLabel>

@@ -3,11 +3,11 @@
 #include <QApplication>
 
 #include "appdata/DMU.h"
-#include "ui/AboutFU.h"
-#include "ui/Application.h"
-#include "ui/Controls.h"
-#include "ui/MainFU.h"
-#include "ui/QtMessageSink.h"
+#include "ui/qt/AboutFU.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/MainFU.h"
+#include "ui/qt/QtMessageSink.h"
 
 namespace {
 

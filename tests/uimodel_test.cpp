@@ -1,0 +1,378 @@
+// The window's model without a window: the captions, the enabling rules, the controls mapped to a
+// request, what a start remembers, the close question, the saved log and its name, the
+// open-failure reasons and the About window's data. A recording face and a scripted engine stand
+// in for the toolkit and the receiver.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+
+#include "appdata/DMU.h"
+#include "appdata/MessageSink.h"
+#include "platform/OpenFailure.h"
+#include "tests/TestSupport.h"
+#include "ui/model/MainModel.h"
+
+namespace {
+
+struct TNoSession : TJobSession {
+  int openError = 0;
+  bool Connect(const plat::TPortEntry&, std::int32_t, std::uint8_t, int& error) override {
+    error = openError;
+    return openError == 0;
+  }
+  void Release(bool) override {}
+};
+
+struct TParkedThread : TJobThread {
+  bool started = false, stopped = false;
+  void SetWriteMode(std::int32_t) override { started = true; }
+  void Stop() override { stopped = true; }
+  bool Started() const override { return started; }
+  bool Finished() const override { return stopped; }
+  bool Released() const override { return stopped; }
+};
+
+struct TEngine : TJobEngine {
+  int openError = 0;
+  std::shared_ptr<TParkedThread> thread;
+  std::shared_ptr<TJobSession> MakeSession(std::int32_t) override {
+    auto session = std::make_shared<TNoSession>();
+    session->openError = openError;
+    return session;
+  }
+  std::shared_ptr<TJobThread> MakeThread(std::shared_ptr<TJob>, std::shared_ptr<TJobSession>,
+                                         std::shared_ptr<TJobView>) override {
+    thread = std::make_shared<TParkedThread>();
+    return thread;
+  }
+};
+
+struct TFace : TMainFace {
+  TMainValues values;
+  std::vector<std::string> log;
+  TMainEnabling enabling{};
+  std::deque<std::function<void()>> posted;
+  TMainValues Values() const override { return values; }
+  void PaintEnabling(const TMainEnabling& e) override { enabling = e; }
+  void PaintResetEnabling(const TResetEnabling&) override {}
+  void AddLogLine(const std::string& line) override { log.push_back(line); }
+  void ReplaceLastLogLine(const std::string& line) override { log.back() = line; }
+  void ClearLogLines() override { log.clear(); }
+  void SelectLastLogLine() override {}
+  void FocusLog() override {}
+  void FocusProgButton() override {}
+  void SelectRateAndProtocol(int, int) override {}
+  void Synchronize(const std::function<void()>& fn) override { fn(); }
+  void Post(int, std::function<void()> fn) override { posted.push_back(std::move(fn)); }
+  void RunCallsUntil(const std::function<bool()>& done) override {
+    while (!done() && !posted.empty()) {
+      auto call = std::move(posted.front());
+      posted.pop_front();
+      call();
+    }
+  }
+};
+
+// Records every box and answers questions as told.
+struct TBoxes : TMessageSink {
+  std::vector<TMessage> shown;
+  TMessageAnswer answer = TMessageAnswer::No;
+  TMessageAnswer Show(const TMessage& message) override {
+    shown.push_back(message);
+    return message.Buttons == TMessageButtons::YesNo ? answer : TMessageAnswer::Ok;
+  }
+};
+
+class WindowModel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = TempDir() + "/uimodel-" + std::to_string(std::rand()) + "/";
+    std::filesystem::create_directories(folder);
+    file = folder + "fw.bin";
+    std::ofstream(file, std::ios::binary) << "firmware";
+    IsRussian = false;
+    Sets = TSets();
+    dm = std::make_unique<TDM>(folder, "test.ini");
+    dm->LoadSettings();  // the file the settings are saved into
+    model = std::make_unique<TMainModel>(*dm, face, engine);
+    SetMessageSink(&boxes);
+  }
+  void TearDown() override {
+    model.reset();
+    SetMessageSink(nullptr);
+    IsRussian = false;
+    Sets = TSets();
+    std::filesystem::remove_all(folder);
+  }
+  std::string Settings() const {
+    std::ifstream in(folder + "test.ini", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  std::string folder, file;
+  std::unique_ptr<TDM> dm;
+  std::shared_ptr<TEngine> engine = std::make_shared<TEngine>();
+  TFace face;
+  TBoxes boxes;
+  std::unique_ptr<TMainModel> model;
+};
+
+TEST(WindowModelTables, CaptionsPerLanguage) {
+  const TMainCaptions& english = MainCaptions(false);
+  const TMainCaptions& russian = MainCaptions(true);
+  EXPECT_STREQ(english.Port, "COM port");
+  EXPECT_STREQ(english.ResetManual, "Manual");
+  EXPECT_STREQ(english.Versions, "Versions Info");
+  EXPECT_STREQ(russian.Port, "COM порт");
+  EXPECT_STREQ(russian.ResetAuto, "Программный");
+  EXPECT_STREQ(russian.ResetManual, "Аппаратный");
+  EXPECT_STREQ(russian.Program, "Запрограммировать");
+  EXPECT_STREQ(russian.Versions, "Запрос версий");
+  EXPECT_STREQ(LogoResource(false), "LogoEng");
+  EXPECT_STREQ(LogoResource(true), "LogoRus");
+  EXPECT_STREQ(AboutCaptions(true).Title, "О программе");
+  EXPECT_STREQ(AboutCaptions(false).Version, "Version:");
+}
+
+TEST(WindowModelTables, EnablingRules) {
+  struct {
+    bool inputs, buttons;
+    int reset;
+    bool rate;
+  } const cases[] = {
+      {true, true, 0, true},    {true, true, 1, false},  {true, true, -1, false},
+      {false, false, 0, false}, {false, true, 0, false}, {true, false, 0, true},
+  };
+  for (const auto& c : cases) {
+    const TMainEnabling e = EnablingFor(c.inputs, c.buttons, c.reset);
+    EXPECT_EQ(e.Port && e.Reset && e.SystemFile && e.Browse, c.inputs);
+    EXPECT_EQ(e.Port || e.Reset || e.SystemFile || e.Browse, c.inputs);
+    EXPECT_EQ(e.Program, c.buttons);
+    EXPECT_EQ(e.Versions, c.buttons);
+    EXPECT_EQ(e.Rate, c.rate);
+    EXPECT_EQ(e.Protocol, c.rate);
+  }
+  for (int reset : {-1, 0, 1}) {
+    const TResetEnabling e = ResetEnablingFor(reset);
+    EXPECT_EQ(e.Rate && e.RateLabel && e.Protocol && e.ProtocolLabel, reset == 0);
+    EXPECT_EQ(e.Rate || e.RateLabel || e.Protocol || e.ProtocolLabel, reset == 0);
+  }
+}
+
+TEST(WindowModelTables, ControlsMapToTheRequest) {
+  struct {
+    TMainValues values;
+    std::int32_t rate;
+    TJobProtocol protocol;
+    TResetMethod reset;
+    int portNumber;
+  } const cases[] = {
+      {{"COM7", 0, 5, 0, "a.bin"}, 115200, TJobProtocol::Zorp, TResetMethod::Auto, 7},
+      {{"COM12", 1, 0, 1, ""}, 4800, TJobProtocol::Nmea, TResetMethod::Manual, 12},
+      {{"", -1, -1, -1, ""}, 0, TJobProtocol::None, TResetMethod::Manual, 0},
+      {{"COM3", 0, 6, 7, ""}, 230400, TJobProtocol::None, TResetMethod::Auto, 3},
+      {{"COM3", 0, 7, 0, ""}, 0, TJobProtocol::Zorp, TResetMethod::Auto, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.values.Port);
+    const TJobRequest request = TMainModel::RequestFor(ModeProgram, c.values);
+    EXPECT_EQ(request.Mode, ModeProgram);
+    EXPECT_EQ(request.Port.Name, c.values.Port);
+    EXPECT_EQ(request.Port.Number, c.portNumber);
+    EXPECT_EQ(request.Rate, c.rate);
+    EXPECT_EQ(request.Protocol, c.protocol);
+    EXPECT_EQ(request.Reset, c.reset);
+    EXPECT_EQ(request.SystemFile, c.values.SystemFile);
+    EXPECT_TRUE(request.RequireSystemFile);
+  }
+}
+
+TEST(WindowModelTables, LogNames) {
+  std::tm local{};
+  local.tm_year = 126;
+  local.tm_mon = 11;
+  local.tm_mday = 10;
+  local.tm_hour = 14;
+  local.tm_min = 36;
+  local.tm_sec = 5;
+  EXPECT_EQ(ProposedLogName(local), "log-2026-12-10_14-36-05.txt");
+  struct {
+    const char* typed;
+    const char* saved;
+  } const names[] = {{"/tmp/run", "/tmp/run.txt"},
+                     {"/tmp/run.txt", "/tmp/run.txt"},
+                     {"/tmp/run.log", "/tmp/run.log"},
+                     {"/tmp/v1.2/run", "/tmp/v1.2/run.txt"}};
+  for (auto& n : names) EXPECT_EQ(WithLogExtension(n.typed), n.saved);
+}
+
+// One table of reasons: the window's sentence in both languages and the command line's line.
+TEST(WindowModelTables, OpenFailureReasons) {
+  struct {
+    int error;
+    plat::TOpenFailure kind;
+    const char* english;  // the window's sentence starts so
+    const char* russian;
+  } const cases[] = {
+      {EBUSY, plat::TOpenFailure::Busy, "The port is in use by another program",
+       "Порт занят другой программой"},
+      {ENOENT, plat::TOpenFailure::Missing, "The port does not exist", "Порт не найден"},
+      {ENXIO, plat::TOpenFailure::Missing, "The port does not exist", "Порт не найден"},
+#ifndef _WIN32
+      {EACCES, plat::TOpenFailure::Permission, "No permission to use the port", "Нет прав на порт"},
+#endif
+      {ENOTTY, plat::TOpenFailure::NotSerial,
+       "The port cannot be opened: ", "Порт не открывается: "},
+      {EIO, plat::TOpenFailure::Other, "The port cannot be opened: ", "Порт не открывается: "},
+      {0, plat::TOpenFailure::None, "The port cannot be opened: ", "Порт не открывается: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    EXPECT_EQ(plat::OpenFailureKind(c.error), c.kind);
+    EXPECT_EQ(plat::OpenFailureWindowReason(c.error, false).rfind(c.english, 0), 0u);
+    EXPECT_EQ(plat::OpenFailureWindowReason(c.error, true).rfind(c.russian, 0), 0u);
+    EXPECT_EQ(plat::OpenFailureReason(c.error).empty(), c.error == 0);
+  }
+  EXPECT_EQ(plat::OpenFailureReason(EBUSY),
+            "the port is in use by another program: close that program and try again");
+}
+
+TEST_F(WindowModel, InitialValuesComeFromTheSettings) {
+  Sets.ComRate = "9600";
+  Sets.Protocol = "ZORP";
+  Sets.ResetType = 0;
+  Sets.SystemFile = folder + "fw.bin";
+  Sets.ComPort = "COM99";  // no such port here
+  TInitialValues initial = model->InitialValues();
+  EXPECT_EQ(initial.Values.Rate, 1);
+  EXPECT_EQ(initial.Values.Protocol, 0);
+  EXPECT_EQ(initial.Values.Reset, 0);
+  EXPECT_EQ(initial.Values.SystemFile, folder + "fw.bin");
+  EXPECT_TRUE(initial.Ports.empty());
+  EXPECT_EQ(initial.BrowseFolder + "/", folder);
+  Sets.ComRate = "1234";
+  Sets.Protocol = "nmea";
+  Sets.ResetType = 5;
+  initial = model->InitialValues();
+  EXPECT_EQ(initial.Values.Rate, -1);
+  EXPECT_EQ(initial.Values.Protocol, -1);
+  EXPECT_EQ(initial.Values.Reset, -1);
+  const std::vector<TPortItem> items = {{"COM1", ""}, {"COM99", ""}, {"COM3", ""}};
+  EXPECT_EQ(model->ChosenPort(items, "COM3"), 2);
+  EXPECT_EQ(model->ChosenPort(items, "COM5"), 1) << "else the saved port";
+  EXPECT_EQ(model->ChosenPort(items, ""), 1);
+  EXPECT_EQ(model->ChosenPort({{"COM1", ""}}, "COM5"), -1);
+}
+
+// A start remembers the inputs once its checks passed, the port's failure too; a refused file
+// stays in memory only.
+TEST_F(WindowModel, StartRemembersTheInputs) {
+  struct {
+    const char* name;
+    TMainValues values;
+    int openError;
+    bool saved;
+    std::string file;  // Sets.SystemFile afterwards
+  } const cases[] = {
+      {"no port", {"", 0, 5, 1, "fw.bin"}, 0, false, ""},
+      {"file refused", {"COM7", 0, 5, 1, "missing.bin"}, 0, false, "missing.bin"},
+      {"port not opened", {"COM7", 0, 5, 1, "fw.bin"}, EBUSY, true, "fw.bin"},
+      {"started", {"COM8", 1, 2, 0, "fw.bin"}, 0, true, "fw.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    model->Close();
+    Sets = TSets();
+    std::ofstream(folder + "test.ini", std::ios::binary | std::ios::trunc);
+    engine->openError = c.openError;
+    face.values = c.values;
+    face.values.SystemFile = c.values.SystemFile.empty() ? "" : folder + c.values.SystemFile;
+    model->Start(ModeProgram);
+    EXPECT_EQ(Settings().find("ComPort=" + c.values.Port + "\r\n") != std::string::npos, c.saved);
+    EXPECT_EQ(Sets.SystemFile, c.file.empty() ? "" : folder + c.file);
+    if (c.saved) {
+      EXPECT_EQ(Sets.ComPort, c.values.Port);
+    }
+  }
+  EXPECT_EQ(Sets.ComRate, "19200");
+  EXPECT_EQ(Sets.Protocol, "ZORP");
+  EXPECT_EQ(Sets.ResetType, 1);
+}
+
+TEST_F(WindowModel, PortFailureShowsTheReasonInTheBoxAndTheLog) {
+  for (bool russian : {false, true}) {
+    IsRussian = russian;
+    boxes.shown.clear();
+    engine->openError = EBUSY;
+    face.values = {"COM7", 0, 5, 1, file};
+    model->Start(ModeProgram);
+    const std::string reason = plat::OpenFailureWindowReason(EBUSY, russian);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].Text,
+              std::string(russian ? "Ошибка открытия" : "Could not open") + " COM7!\r" + reason);
+    EXPECT_EQ(face.log, std::vector<std::string>{"COM7: " + reason});
+    EXPECT_EQ(model->LogLines(), face.log);
+  }
+}
+
+TEST_F(WindowModel, CloseQuestionWhileAJobRuns) {
+  EXPECT_TRUE(model->CloseQuery());
+  EXPECT_TRUE(boxes.shown.empty());
+  face.values = {"COM7", 1, 5, 1, file};
+  ASSERT_EQ(model->Start(ModeProgram), TRunControl::TStart::Started);
+  for (bool russian : {false, true}) {
+    IsRussian = russian;
+    boxes.answer = TMessageAnswer::No;
+    EXPECT_FALSE(model->CloseQuery());
+    EXPECT_EQ(boxes.shown.back().Buttons, TMessageButtons::YesNo);
+    EXPECT_EQ(boxes.shown.back().Default, TMessageAnswer::No);
+    EXPECT_EQ(boxes.shown.back().Text.rfind(
+                  russian ? "Выполняется программирование!" : "Execution in process!", 0),
+              0u);
+    EXPECT_FALSE(engine->thread->stopped);
+  }
+  boxes.answer = TMessageAnswer::Yes;
+  EXPECT_TRUE(model->CloseQuery());
+  EXPECT_TRUE(engine->thread->stopped);
+}
+
+// "Save As...": the settings of the start, the program's version and the log, CR LF after each
+// line, in Windows-1251.
+TEST_F(WindowModel, SavedLogText) {
+  EXPECT_EQ(model->SavedLogText(), "") << "nothing to save";
+  IsRussian = true;
+  face.values = {"COM7", 0, 5, 0, file};
+  ASSERT_EQ(model->Start(ModeProgram), TRunControl::TStart::Started);
+  const std::string text = model->SavedLogText();
+  const std::string header =
+      "Com port = COM7\r\nReset = auto\r\nBaud rate = 115200\r\nProtocol = ZORP\r\nFile = "
+      "fw.bin\r\nFWU ver = ";
+  EXPECT_EQ(text.substr(0, header.size()), header);
+  // "  Подключение по протоколу ZORP" in Windows-1251.
+  EXPECT_NE(text.find("\r\n  \xCF\xEE\xE4\xEA\xEB\xFE\xF7\xE5\xED\xE8\xE5 \xEF\xEE "
+                      "\xEF\xF0\xEE\xF2\xEE\xEA\xEE\xEB\xF3 ZORP\r\n"),
+            std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  ASSERT_TRUE(model->SaveLogTo(folder + "log.txt"));
+  std::ifstream in(folder + "log.txt", std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+            text);
+  EXPECT_FALSE(model->SaveLogTo(folder + "no/such/folder/log.txt"));
+}
+
+TEST_F(WindowModel, AboutDataAndLanguage) {
+  Sets.Lang = 1;
+  EXPECT_EQ(AboutData().Language, 1);
+  Sets.Lang = 4;
+  EXPECT_EQ(AboutData().Language, -1);
+  SaveLanguage(*dm, -1);
+  EXPECT_EQ(Sets.Lang, 4) << "no choice, nothing saved";
+  SaveLanguage(*dm, 0);
+  EXPECT_EQ(Sets.Lang, 0);
+  EXPECT_NE(Settings().find("Lang=0"), std::string::npos);
+}
+
+}  // namespace
