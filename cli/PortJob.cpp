@@ -1,6 +1,5 @@
 #include "cli/PortJob.h"
 
-
 #include "appdata/DMU.h"
 #include "appdata/MessageSink.h"
 #include "cli/ExitCodes.h"

@@ -27,6 +27,7 @@
 #include "cli/Report.h"
 #include "platform/ComRegistry.h"
 #include "platform/Terminal.h"
+#include "receiver/NavReceiverExU.h"
 
 namespace {
 

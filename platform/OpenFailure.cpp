@@ -61,6 +61,7 @@ TOpenFailure OpenFailureKind(int error) {
       return TOpenFailure::None;
     case EACCES:
 #ifdef _WIN32
+    case EPERM:
       return TOpenFailure::Busy;
 #else
     case EPERM:

@@ -208,7 +208,7 @@ TJobRequest TMainModel::RequestFor(std::int32_t mode, const TMainValues& values)
 
 // The settings remember the inputs of a start that passed its checks; the file is remembered
 // as soon as it is given, even when it cannot be read.
-void TMainModel::RememberInputs(const TJobRequest& request) {
+void TMainModel::RememberInputs(TDM& dm, const TJobRequest& request) {
   const std::string rate = std::to_string(request.Rate);
   const std::string protocol = JobProtocolName(request.Protocol);
   const int reset = request.Reset == TResetMethod::Auto ? 0 : 1;
@@ -221,7 +221,7 @@ void TMainModel::RememberInputs(const TJobRequest& request) {
   Sets.Protocol = protocol;
   Sets.SystemFile = request.SystemFile;
   Sets.ResetType = reset;
-  dm_.SaveSettings();
+  dm.SaveSettings();
 }
 
 TRunControl::TStart TMainModel::Start(std::int32_t mode) {
@@ -233,7 +233,7 @@ TRunControl::TStart TMainModel::Start(std::int32_t mode) {
   // A start that passed its checks is remembered (also when its port then did not open); a file
   // that could not be read is kept in memory, for the saved log's header.
   if (start == TRunControl::TStart::Started || lastEnd_ == TJobEnd::PortNotOpened)
-    RememberInputs(request);
+    RememberInputs(dm_, request);
   else if (lastEnd_ == TJobEnd::FileRefused)
     Sets.SystemFile = request.SystemFile;
   return start;
@@ -257,22 +257,23 @@ void TMainModel::JobEnded(const TJobOutcome& outcome) {
   if (outcome.End == TJobEnd::NoAnswer) StartDiagnosis();
 }
 
+bool ConfirmStopOnClose() {
+  TMessage question;
+  question.Caption = Tr("Внимание", "Warning");
+  question.Text = IsRussian ? "Выполняется программирование! В случае остановки процесса\r"
+                              "программное обеспечение навигационного приемника будет испорчено!\r"
+                              "Вы действительно хотите прервать процесс ?"
+                            : "Execution in process! If you stop execution,\r"
+                              "the software of the navigating receiver will be spoilt!\r"
+                              "Stop execution?";
+  question.Icon = TMessageIcon::Warning;
+  question.Buttons = TMessageButtons::YesNo;
+  question.Default = TMessageAnswer::No;
+  return ShowMessage(question) == TMessageAnswer::Yes;
+}
+
 bool TMainModel::CloseQuery() {
-  return control_->CloseQuery([] {
-    TMessage question;
-    question.Caption = Tr("Внимание", "Warning");
-    question.Text = IsRussian
-                        ? "Выполняется программирование! В случае остановки процесса\r"
-                          "программное обеспечение навигационного приемника будет испорчено!\r"
-                          "Вы действительно хотите прервать процесс ?"
-                        : "Execution in process! If you stop execution,\r"
-                          "the software of the navigating receiver will be spoilt!\r"
-                          "Stop execution?";
-    question.Icon = TMessageIcon::Warning;
-    question.Buttons = TMessageButtons::YesNo;
-    question.Default = TMessageAnswer::No;
-    return ShowMessage(question) == TMessageAnswer::Yes;
-  });
+  return control_->CloseQuery(ConfirmStopOnClose);
 }
 
 void TMainModel::Close() {

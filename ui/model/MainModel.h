@@ -149,6 +149,8 @@ class TMainModel : private TRunControlFront {
 
   // The control values as a job request (the port resolved once).
   static TJobRequest RequestFor(std::int32_t mode, const TMainValues& values);
+  // Writes the request's inputs into the settings (and the file) when they changed.
+  static void RememberInputs(TDM& dm, const TJobRequest& request);
   // A button: the diagnosis stops (the job needs the port), the settings remember the inputs
   // and the job starts.
   TRunControl::TStart Start(std::int32_t mode);
@@ -192,7 +194,6 @@ class TMainModel : private TRunControlFront {
   void Post(int message, std::function<void()> fn) override { face_.Post(message, std::move(fn)); }
   void RunCallsUntil(const std::function<bool()>& done) override { face_.RunCallsUntil(done); }
 
-  void RememberInputs(const TJobRequest& request);
   void DiagnosisFinished(std::optional<TScanTry> found);
 
   TDM& dm_;
@@ -205,6 +206,9 @@ class TMainModel : private TRunControlFront {
   // The window's own log reports (the diagnosis, a port's failure reason).
   TProgressInfo ProgressInfo;
 };
+
+// The close question while a job runs ("Stop execution?"): true when the operator answers Yes.
+bool ConfirmStopOnClose();
 
 // The About window's model.
 struct TAboutCaptions {

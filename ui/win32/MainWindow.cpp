@@ -16,6 +16,7 @@
 #include "appdata/MessageSink.h"
 #include "platform/ComRegistry.h"
 #include "platform/ExecutablePath.h"
+#include "platform/OpenFailure.h"
 #include "platform/VersionInfo.h"
 #include "transport/PortList.h"
 #include "ui/win32/AboutWindow.h"
@@ -120,8 +121,6 @@ struct TMainWindow::TCall {
 TMainWindow::TMainWindow(TDM& dm) : dm_(dm) {
   uiThread_ = GetCurrentThreadId();
   control_ = std::make_shared<TRunControl>(dm_, *this);
-  control_->OpenFailureReason = [this](int error) { return PortFailureReason(error); };
-  control_->OnNoAnswer = [this] { StartDiagnosis(); };
 }
 
 TMainWindow::~TMainWindow() {
@@ -408,14 +407,33 @@ void TMainWindow::FillPortList() {
 
 void TMainWindow::StartJob(std::int32_t mode) {
   StopDiagnosis();  // the job needs the port
-  TJobInputs inputs;
-  inputs.Port = ComboText(GetDlgItem(window_, IdPortCombo));
-  inputs.Rate = ComboText(GetDlgItem(window_, IdRateCombo));
-  inputs.Protocol = ComboText(GetDlgItem(window_, IdProtCombo));
-  inputs.ProtocolIndex = ComboIndex(GetDlgItem(window_, IdProtCombo));
-  inputs.SystemFile = win::WindowText(GetDlgItem(window_, IdBinFileEdit));
-  inputs.ResetIndex = ComboIndex(GetDlgItem(window_, IdResetCombo));
-  control_->StartJob(mode, inputs);
+  TMainValues values;
+  values.Port = ComboText(GetDlgItem(window_, IdPortCombo));
+  values.Rate = ComboIndex(GetDlgItem(window_, IdRateCombo));
+  values.Protocol = ComboIndex(GetDlgItem(window_, IdProtCombo));
+  values.SystemFile = win::WindowText(GetDlgItem(window_, IdBinFileEdit));
+  values.Reset = ComboIndex(GetDlgItem(window_, IdResetCombo));
+  const TJobRequest request = TMainModel::RequestFor(mode, values);
+  lastEnd_.reset();
+  const TRunControl::TStart start = control_->StartJob(request);
+  // A start that passed its checks is remembered (also when its port then did not open); a file
+  // that could not be read is kept in memory, for the saved log's header.
+  if (start == TRunControl::TStart::Started || lastEnd_ == TJobEnd::PortNotOpened)
+    TMainModel::RememberInputs(dm_, request);
+  else if (lastEnd_ == TJobEnd::FileRefused)
+    Sets.SystemFile = request.SystemFile;
+}
+
+void TMainWindow::JobEnded(const TJobOutcome& outcome) {
+  lastEnd_ = outcome.End;
+  if (outcome.End != TJobEnd::PortNotOpened) {
+    TRunControlFront::JobEnded(outcome);
+    if (outcome.End == TJobEnd::NoAnswer) StartDiagnosis();
+    return;
+  }
+  TJobOutcome shown = outcome;  // the reason on a line of its own, and in the log
+  shown.Lines.push_back(PortFailureReason(outcome.OpenError));
+  TRunControlFront::JobEnded(shown);
 }
 
 void TMainWindow::ClearLog() {
@@ -591,26 +609,8 @@ void TMainWindow::AboutTitleButtonMouseDown() {
 
 // The reason beside "Could not open COMn!" (the failed open's error), also written to the log.
 std::string TMainWindow::PortFailureReason(int error) {
-  std::string reason;
-  switch (error) {
-    case EBUSY:
-    case EACCES:
-    case EPERM:
-      reason = Tr("Порт занят другой программой: закройте ее и повторите.",
-                  "The port is in use by another program: close that program and try again.");
-      break;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      reason = Tr("Порт не найден: проверьте кабель и выберите порт в списке заново.",
-                  "The port does not exist: check the cable and choose the port from the list "
-                  "again.");
-      break;
-    default:
-      reason = std::string(Tr("Порт не открывается: ", "The port cannot be opened: ")) +
-               std::strerror(error == 0 ? EIO : error) + ".";
-  }
-  ProgressInfo = TProgressInfo{Sets.ComPort + ": " + reason, ""};
+  const std::string reason = plat::OpenFailureWindowReason(error, IsRussian);
+  ProgressInfo = TProgressInfo{control_->Request().Port.Name + ": " + reason, ""};
   ShowProgress(ProgressInfo);
   return reason;
 }
@@ -937,7 +937,8 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CLOSE:
-      if (!control_->CloseQuery()) return 0;  // FormCloseQuery: "No" leaves the job running
+      // FormCloseQuery: "No" leaves the job running.
+      if (!control_->CloseQuery(ConfirmStopOnClose)) return 0;
       closing_ = true;
       StopDiagnosis();
       control_->Close();  // FormClose releases the session

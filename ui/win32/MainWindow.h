@@ -18,6 +18,7 @@
 #include "programmer/ProgressLog.h"
 #include "programmer/RunControl.h"
 #include "receiver/ProtocolScan.h"
+#include "ui/model/MainModel.h"
 #include "ui/win32/ControlIds.h"
 
 class TAboutWindow;
@@ -50,6 +51,7 @@ class TMainWindow : public TRunControlFront {
   void Synchronize(const std::function<void()>& fn) override;
   void Post(int message, std::function<void()> fn) override;
   void RunCallsUntil(const std::function<bool()>& done) override;
+  void JobEnded(const TJobOutcome& outcome) override;
 
  private:
   struct TCall;
@@ -72,7 +74,6 @@ class TMainWindow : public TRunControlFront {
   void SaveAsButClick();
   void ShowLogMenu(int x, int y);
   void AboutTitleButtonMouseDown();
-  bool CloseQuery();
   void DrawLogo(const DRAWITEMSTRUCT& item);
   void DrawComboItem(const DRAWITEMSTRUCT& item);
   void SetTooltip(HWND control, const std::string& text);
@@ -97,6 +98,7 @@ class TMainWindow : public TRunControlFront {
   HICON aboutIcon_ = nullptr;
   std::wstring browseFolder_;
   std::shared_ptr<TRunControl> control_;
+  std::optional<TJobEnd> lastEnd_;  // how the last job ended, while a start runs
   TProgressLog log_;
   std::unique_ptr<TAboutWindow> about_;
   // The window's own log reports (a port's failure reason).
