@@ -18,6 +18,7 @@
 #include "platform/ExecutablePath.h"
 #include "platform/OpenFailure.h"
 #include "platform/VersionInfo.h"
+#include "receiver/NavReceiverExU.h"
 #include "transport/PortList.h"
 #include "ui/win32/AboutWindow.h"
 #include "ui/win32/Win32Text.h"
