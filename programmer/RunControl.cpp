@@ -211,7 +211,7 @@ TRunControl::TStart TRunControl::StartJob(const TJobRequest& request) {
   const std::string started =
       std::string(Tr("Начало выполнения - ", "Execution is started - ")) + plat::TimeStamp();
 
-  int error = ENOENT;  // a name without a port number: no such port
+  int error = ENOENT;      // a name without a port number: no such port
   if (!job_->ResetAuto) {  // "Manual": the operator power-cycles the receiver
     // The port opens at the bootloader's rate before the operator is asked to do anything.
     if (job_->Port.Number <= 0 || !NavReceiver->OpenRaw(job_->Port, BootRate, error))

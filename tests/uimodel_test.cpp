@@ -23,6 +23,10 @@ struct TNoSession : TJobSession {
     error = openError;
     return openError == 0;
   }
+  bool OpenRaw(const plat::TPortEntry&, std::int32_t, int& error) override {
+    error = openError;
+    return openError == 0;
+  }
   void Release(bool) override {}
 };
 
