@@ -112,7 +112,10 @@ void TPortJob::ShowProgress(const TProgressInfo& info) {
 
 void TPortJob::Synchronize(const std::function<void()>& fn) {
   plat::CrashIfAsked("thread");  // tests only: this runs on the programming thread
-  queue_.Invoke(fn);
+  queue_.Invoke([&fn] {
+    fn();
+    asm volatile("");  // no tail call: a crash report's stack names this frame
+  });
 }
 
 void TPortJob::Post(int, std::function<void()> fn) {
