@@ -1,9 +1,8 @@
 #include "platform/VersionInfo.h"
 
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <string_view>
 #include <vector>
 
 namespace plat {
@@ -49,14 +48,25 @@ std::string VersionBlockMagic() {
 bool ReadFileInfo(const std::string& fileName, TFileInfo& info) {
   info.FixedFound = false;
   info.Strings = TStringFileInfo{};
-  std::ifstream in(fileName, std::ios::binary);
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
+  // The file is read in one call and searched with find: the window and the command line read
+  // their own executable, which is many megabytes in a sanitizer build.
+  std::vector<unsigned char> bytes;
+  std::ifstream in(fileName, std::ios::binary | std::ios::ate);
+  if (in) {
+    const std::streamoff size = in.tellg();
+    if (size > 0) {
+      bytes.resize(static_cast<std::size_t>(size));
+      in.seekg(0);
+      in.read(reinterpret_cast<char*>(bytes.data()), size);
+      bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+  }
   const std::string magic = VersionBlockMagic();
   const std::size_t magicSize = magic.size();
+  const std::string_view haystack(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   bool result = false;
-  for (std::size_t i = 0; i + magicSize <= bytes.size(); ++i) {
-    if (std::memcmp(bytes.data() + i, magic.data(), magicSize) != 0) continue;
+  for (std::size_t i = haystack.find(magic); i != std::string_view::npos;
+       i = haystack.find(magic, i + 1)) {
     TReader reader{bytes, i + magicSize};
     TFixedFileInfo fixed;
     for (auto& word : fixed.FileVersion) word = reader.U16();
