@@ -24,7 +24,14 @@ TResidentProbe ProbeResident(const plat::TPortEntry& entry, bool restart, int& o
   // A resident that was taking frame data hears commands again after a second of silence.
   link.Pause(WritePhaseSilenceMs);
   link.RealignBlocks();
-  const bool answers = link.ReadBlock(BootInfoBase) == TLinkWait::Arrived;
+  bool answers = link.ReadBlock(BootInfoBase) == TLinkWait::Arrived;
+  if (answers) {
+    // A working firmware that streams at this rate can fill a block with its own sentences. The
+    // resident reads the same flash twice alike; a stream never repeats itself (its time moves).
+    const auto first = link.Block();
+    link.RealignBlocks();
+    answers = link.ReadBlock(BootInfoBase) == TLinkWait::Arrived && link.Block() == first;
+  }
   if (answers && restart) {
     link.Restart();   // after the usual pause: the write phase's silence has passed already
     link.Pause(100);  // the frame leaves the output ring before the port closes

@@ -6,12 +6,12 @@
 #include "platform/ComRegistry.h"
 
 enum class TResidentProbe {
-  Answers,     // a memory read came back whole: a resident runs
+  Answers,     // two memory reads came back whole and alike: a resident runs
   Silent,      // nothing (or not 128 bytes) came back
   OpenFailed,  // the port could not be opened (the errno in openError)
 };
 
-// Reads one block of memory through the resident; with restart, sends it the restart command
-// when it answered. Blocks for about two seconds (the resident may be taking frame data, which it
-// stops after a second of silence).
+// Reads one block of memory twice through the resident; with restart, sends it the restart
+// command when it answered. Blocks for about two seconds (the resident may be taking frame data,
+// which it stops after a second of silence).
 TResidentProbe ProbeResident(const plat::TPortEntry& port, bool restart, int& openError);
