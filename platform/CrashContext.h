@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <mutex>
+#include <string>
 
 namespace plat::crash {
 
@@ -35,6 +36,9 @@ struct TContext {
 
 TContext& Context();
 std::mutex& FeedLock();
+// What std::terminate was called for: the exception's readable type and what(), or that there
+// was none. Called from the terminate handler, where allocating is still allowed.
+std::string TerminateText();
 // Copies text into a fixed buffer, cut to fit, always ended by a zero.
 void CopyText(char* to, std::size_t size, const char* text, std::size_t length);
 

@@ -1,11 +1,15 @@
 // The parts of crash reporting that are the same on every system: the context the front ends
 // feed, the report folder, the unseen report, and the test switch.
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "platform/CrashContext.h"
@@ -24,6 +28,28 @@ TContext& Context() {
 std::mutex& FeedLock() {
   static std::mutex lock;
   return lock;
+}
+
+std::string TerminateText() {
+  std::string text = "std::terminate without an exception";
+  if (std::exception_ptr current = std::current_exception()) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    std::string typeName = type != nullptr ? type->name() : "unknown";
+    int status = 0;
+    if (char* readable = abi::__cxa_demangle(typeName.c_str(), nullptr, nullptr, &status)) {
+      typeName = readable;
+      std::free(readable);
+    }
+    text = "unhandled C++ exception " + typeName;
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+      text += ": ";
+      text += e.what();
+    } catch (...) {
+    }
+  }
+  return text;
 }
 
 void CopyText(char* to, std::size_t size, const char* text, std::size_t length) {

@@ -3,7 +3,6 @@
 // uname, clock_gettime, _exit; the stack is unwound and symbolized by libbacktrace (GCC's), whose
 // state is made at install and which allocates with mmap, not malloc.
 #include <backtrace.h>
-#include <cxxabi.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -374,24 +373,7 @@ void OnSignal(int signal, siginfo_t* info, void*) {
 }
 
 void OnTerminate() {
-  std::string text = "std::terminate without an exception";
-  if (std::exception_ptr current = std::current_exception()) {
-    const std::type_info* type = abi::__cxa_current_exception_type();
-    std::string typeName = type != nullptr ? type->name() : "unknown";
-    int status = 0;
-    if (char* readable = abi::__cxa_demangle(typeName.c_str(), nullptr, nullptr, &status)) {
-      typeName = readable;
-      std::free(readable);
-    }
-    text = "unhandled C++ exception " + typeName;
-    try {
-      std::rethrow_exception(current);
-    } catch (const std::exception& e) {
-      text += ": ";
-      text += e.what();
-    } catch (...) {
-    }
-  }
+  const std::string text = TerminateText();
   CopyText(exceptionText, sizeof exceptionText, text.data(), text.size());
   Report(0, nullptr, exceptionText);
 }

@@ -5,7 +5,6 @@
 // dbghelp.h needs windows.h first.
 #include <dbghelp.h>
 
-#include <cxxabi.h>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -191,24 +190,7 @@ LONG WINAPI OnException(EXCEPTION_POINTERS* pointers) {
 }
 
 void OnTerminate() {
-  std::string text = "std::terminate without an exception";
-  if (std::exception_ptr current = std::current_exception()) {
-    const std::type_info* type = abi::__cxa_current_exception_type();
-    std::string typeName = type != nullptr ? type->name() : "unknown";
-    int status = 0;
-    if (char* readable = abi::__cxa_demangle(typeName.c_str(), nullptr, nullptr, &status)) {
-      typeName = readable;
-      std::free(readable);
-    }
-    text = "unhandled C++ exception " + typeName;
-    try {
-      std::rethrow_exception(current);
-    } catch (const std::exception& e) {
-      text += ": ";
-      text += e.what();
-    } catch (...) {
-    }
-  }
+  const std::string text = TerminateText();
   CopyText(exceptionText, sizeof exceptionText, text.data(), text.size());
   CONTEXT context{};
   RtlCaptureContext(&context);
