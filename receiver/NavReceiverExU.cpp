@@ -76,6 +76,11 @@ void TNavReceiver::PollCycle() {
     std::lock_guard<std::mutex> lock(stateLock_);
     pollPending_ = true;
   }
+  // The time-out is armed before the polls go out: an answer that comes back at once is then
+  // sure to find it armed and disarm it, where arming afterwards would restart the polling of a
+  // receiver that has already been confirmed.
+  ++pollCount_;
+  port_.ArmTimeout();
   if (GetProperties().ProtocolCode == ProtocolZorp) {
     for (int round = 0; round < 2; ++round) {
       SendPacketId(0x26);
@@ -86,8 +91,6 @@ void TNavReceiver::PollCycle() {
     SendNmea("$GPGPQ,PORZE");
     SendNmea("$GPGPQ,PORZE");
   }
-  ++pollCount_;
-  port_.ArmTimeout();
 }
 
 void TNavReceiver::PollAnswered() {
