@@ -15,8 +15,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi \
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat nsis openbox postgresql
 
-# The soak's seeds in each native preset: random programming jobs, each judged (tests/soak.cpp).
+# The soak's seeds in each native preset: random programming jobs, each judged (tests/soak.cpp),
+# and how many run at once (a job mostly waits for the line; the sanitizers' builds cost more).
 declare -A soak_seeds=([dev]=40 [asan]=6 [tsan]=6)
+declare -A soak_jobs=([dev]=4 [asan]=2 [tsan]=2)
 for preset in dev mingw asan tsan; do
   echo "==== $preset"
   start=$SECONDS
@@ -36,7 +38,8 @@ for preset in dev mingw asan tsan; do
     ctest --preset "$preset"
   fi
   if [ -n "${soak_seeds[$preset]:-}" ]; then
-    "build/$preset/tests/zv8810-soak" --seeds "${soak_seeds[$preset]}"
+    "build/$preset/tests/zv8810-soak" --seeds "${soak_seeds[$preset]}" \
+      --jobs "${soak_jobs[$preset]}"
   fi
   echo "==== $preset took $((SECONDS - start)) s"
 done

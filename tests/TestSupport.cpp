@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <atomic>
 
 #include <chrono>
 #include <cstdlib>
@@ -110,8 +111,9 @@ Bytes TPtyPeer::ReadFor(int milliseconds) {
 }
 
 TSimProcess::TSimProcess(int number, const std::vector<std::string>& args) : number_(number) {
+  // Close-on-exec, so that a program another thread starts meanwhile does not inherit the pipe.
   int out[2];
-  if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+  if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   errPath_ = TempDir() + "/sim-" + std::to_string(number) + ".err";
   std::vector<std::string> all = {SimPath(), "--com", "COM" + std::to_string(number)};
   all.insert(all.end(), args.begin(), args.end());
@@ -165,7 +167,7 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
 
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       int timeoutMs, int interruptAfterMs) {
-  static int serial = 0;
+  static std::atomic<int> serial{0};
   std::string base =
       TempDir() + "/run-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
   std::string outPath = base + ".out", errPath = base + ".err";

@@ -11,7 +11,10 @@
 //     fault leaves a real receiver able to answer;
 //   - neither program reports a sanitizer finding.
 //
-// usage: zv8810-soak [--seeds N] [--first SEED] [--max-size BYTES] [--verbose] [--only FAULT]
+// usage: zv8810-soak [--seeds N] [--first SEED] [--max-size BYTES] [--jobs N] [--verbose]
+//                    [--only FAULT]
+// --jobs N runs N seeds at once, each on a port and simulator of its own: a run spends nearly all
+// its time waiting for the line, so a few at once finish sooner without loading the machine.
 #include <signal.h>
 #include <unistd.h>
 
@@ -39,7 +42,7 @@ namespace {
 
 constexpr int Rates[] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
 constexpr std::uint32_t AreaLimit = sim::FirmwareSize - 8;  // 983,032 bytes
-constexpr int Port = 97;
+constexpr int FirstPort = 97;  // the first job's port; --jobs N uses N ports from here
 
 struct TScenario {
   std::uint32_t Seed = 0;
@@ -166,6 +169,13 @@ bool SanitizerReport(const std::string& text) {
 struct TTally {
   int Runs = 0, Successes = 0, FalseSuccesses = 0, MissedSuccesses = 0, Hangs = 0, Unusable = 0,
       Findings = 0, Broken = 0, SecondJobs = 0;
+
+  TTally& operator+=(const TTally& o) {
+    Runs += o.Runs, Successes += o.Successes, FalseSuccesses += o.FalseSuccesses;
+    MissedSuccesses += o.MissedSuccesses, Hangs += o.Hangs, Unusable += o.Unusable;
+    Findings += o.Findings, Broken += o.Broken, SecondJobs += o.SecondJobs;
+    return *this;
+  }
 };
 
 // A power cycle at a moment, unless the job ended first.
@@ -200,7 +210,7 @@ class TOperator {
   std::thread thread_;
 };
 
-void RunOne(const TScenario& s, TTally& tally, bool verbose) {
+void RunOne(const TScenario& s, int port, TTally& tally, bool verbose) {
   const std::string dir = TempDir() + "/soak-" + std::to_string(s.Seed);
   std::filesystem::create_directories(dir);
   const std::string file = dir + "/fw.bin", flash = dir + "/flash.img";
@@ -220,7 +230,7 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
   if (!s.Fault.empty()) simArgs.insert(simArgs.end(), {"--fault", s.Fault});
   std::vector<std::string> job = {"program",
                                   "--port",
-                                  "COM" + std::to_string(Port),
+                                  "COM" + std::to_string(port),
                                   "--file",
                                   file,
                                   "--protocol",
@@ -237,7 +247,7 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
   ++tally.Runs;
   std::string verdict;
   try {
-    TSimProcess sim(Port, simArgs);
+    TSimProcess sim(port, simArgs);
     // A manual job needs the operator's power cycle during the countdown.
     TOperator manual(sim, s.Manual ? 1500 : -1);
     TOperator cycle(sim, s.PowerCycleMs);
@@ -265,7 +275,7 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
       TRunResult after =
           RunProgram(CliPath(),
-                     {"versions", "--port", "COM" + std::to_string(Port), "--protocol",
+                     {"versions", "--port", "COM" + std::to_string(port), "--protocol",
                       s.Zorp ? "zorp" : "nmea", "--baud", std::to_string(s.Baud)},
                      60000);
       usable = after.Exit == 0;
@@ -278,7 +288,7 @@ void RunOne(const TScenario& s, TTally& tally, bool verbose) {
                     after.Out.c_str(), after.Err.c_str());
         std::this_thread::sleep_for(std::chrono::seconds(2));
         after = RunProgram(CliPath(),
-                           {"versions", "--port", "COM" + std::to_string(Port), "--protocol",
+                           {"versions", "--port", "COM" + std::to_string(port), "--protocol",
                             s.Zorp ? "zorp" : "nmea", "--baud", std::to_string(s.Baud)},
                            60000);
         usable = after.Exit == 0;
@@ -330,7 +340,7 @@ void Report(const TTally& tally, std::uint32_t first, int seeds,
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seeds = 40;
+  int seeds = 40, jobs = 1;
   std::uint32_t first = 1, maxSize = AreaLimit;
   bool verbose = false;
   for (int i = 1; i < argc; ++i) {
@@ -348,6 +358,8 @@ int main(int argc, char** argv) {
       seeds = static_cast<int>(number(1000000));
     else if (arg == "--first")
       first = static_cast<std::uint32_t>(number(1L << 31));
+    else if (arg == "--jobs")
+      jobs = static_cast<int>(number(16));
     else if (arg == "--max-size")
       maxSize = static_cast<std::uint32_t>(number(AreaLimit));
     else if (arg == "--verbose")
@@ -356,8 +368,8 @@ int main(int argc, char** argv) {
       OnlyFault = argv[++i];
     else {
       std::fprintf(stderr,
-                   "usage: zv8810-soak [--seeds N] [--first SEED] [--max-size BYTES] [--verbose] "
-                   "[--only FAULT]\n");
+                   "usage: zv8810-soak [--seeds N] [--first SEED] [--max-size BYTES] [--jobs N] "
+                   "[--verbose] [--only FAULT]\n");
       return 64;
     }
   }
@@ -373,10 +385,22 @@ int main(int argc, char** argv) {
   setenv("XDG_DATA_HOME", TempDir().c_str(), 1);
   TTally tally;
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < seeds; ++i) {
-    RunOne(Draw(first + static_cast<std::uint32_t>(i), maxSize), tally, verbose);
-    if ((i + 1) % 25 == 0 && i + 1 < seeds) Report(tally, first, i + 1, start);
-  }
+  // Each job takes the next seed until none is left; the tally and the reports are shared.
+  std::atomic<int> next{0};
+  std::mutex tallyLock;
+  auto work = [&](int port) {
+    for (int i; (i = next++) < seeds;) {
+      TTally one;
+      RunOne(Draw(first + static_cast<std::uint32_t>(i), maxSize), port, one, verbose);
+      std::lock_guard<std::mutex> lock(tallyLock);
+      tally += one;
+      if (jobs == 1 && tally.Runs % 25 == 0 && tally.Runs < seeds)
+        Report(tally, first, tally.Runs, start);
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int j = 0; j < std::min(jobs, seeds); ++j) workers.emplace_back(work, FirstPort + j);
+  for (std::thread& worker : workers) worker.join();
   Report(tally, first, seeds, start);
   std::system(("rm -rf '" + TempDir() + "'").c_str());
   const bool ok = tally.FalseSuccesses == 0 && tally.Hangs == 0 && tally.Unusable == 0 &&
