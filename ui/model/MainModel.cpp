@@ -316,12 +316,22 @@ std::string TMainModel::SavedLogText() const {
   return Utf8ToCp1251(text);
 }
 
+// The name is UTF-8: on Windows it is opened by its wide name, so that a folder named in
+// Cyrillic letters is found. A write that fails leaves no cut log behind.
 bool TMainModel::SaveLogTo(const std::string& path) const {
   const std::string text = SavedLogText();
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.flush();
-  return static_cast<bool>(out);
+  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+  bool written = false;
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << text;
+    out.flush();
+    written = static_cast<bool>(out);
+  }
+  std::error_code ec;
+  if (!written && std::filesystem::is_regular_file(file, ec)) std::filesystem::remove(file, ec);
+  return written;
 }
 
 std::string TMainModel::SaveFailedText(const std::string& path) const {

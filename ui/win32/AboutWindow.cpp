@@ -3,12 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cstdio>
-#include <vector>
-
 #include "appdata/Language.h"
-#include "platform/ExecutablePath.h"
-#include "platform/VersionInfo.h"
+#include "ui/model/MainModel.h"
 #include "ui/win32/Win32Text.h"
 
 using win::Scale;
@@ -121,34 +117,26 @@ void TAboutWindow::FormShow() {
     return CreateWindowExW(0, kind, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10,
                            dialog_, reinterpret_cast<HMENU>(INT_PTR{id}), instance_, nullptr);
   };
+  const TAboutCaptions& captions = AboutCaptions(IsRussian);
+  const TAboutData data = AboutData();
   add(IdLangCombo, WC_COMBOBOXW, "", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL);
-  add(IdAboutOk, WC_BUTTONW, "ОК", BS_DEFPUSHBUTTON | WS_TABSTOP);
-  add(IdProgNameLab, WC_STATICW, "", SS_LEFT | SS_NOPREFIX);
-  add(IdVerLab, WC_STATICW, IsRussian ? "Версия:" : "Version:", SS_LEFT);
-  add(IdVersionInfoLab, WC_STATICW, "", SS_LEFT | SS_NOPREFIX);
-  add(IdLangLab, WC_STATICW, "Language:", SS_LEFT);
+  add(IdAboutOk, WC_BUTTONW, captions.Ok, BS_DEFPUSHBUTTON | WS_TABSTOP);
+  add(IdProgNameLab, WC_STATICW, data.Name.c_str(), SS_LEFT | SS_NOPREFIX);
+  add(IdVerLab, WC_STATICW, captions.Version, SS_LEFT);
+  add(IdVersionInfoLab, WC_STATICW, data.Version.c_str(), SS_LEFT | SS_NOPREFIX);
+  add(IdLangLab, WC_STATICW, captions.Language, SS_LEFT);
   add(IdBevel, WC_STATICW, "", SS_ETCHEDHORZ);
-  HWND link = add(IdWebLabel, WC_STATICW, "", SS_LEFT | SS_NOTIFY | SS_NOPREFIX);
+  webAddress_ = data.WebAddress;
+  HWND link = add(IdWebLabel, WC_STATICW, webAddress_.c_str(), SS_LEFT | SS_NOTIFY | SS_NOPREFIX);
   SetWindowSubclass(link, LinkProc, 1, reinterpret_cast<DWORD_PTR>(this));
-  SetWindowTextW(dialog_, IsRussian ? L"О программе" : L"About");
+  win::SetText(dialog_, captions.Title);
 
   HWND lang = GetDlgItem(dialog_, IdLangCombo);
-  for (const wchar_t* item : {L"Eng", L"Rus"})
-    SendMessageW(lang, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  for (const char* item : LanguageItems)
+    SendMessageW(lang, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
   settingLanguage_ = true;
-  SendMessageW(lang, CB_SETCURSEL, Sets.Lang == 0 || Sets.Lang == 1 ? Sets.Lang : -1, 0);
+  SendMessageW(lang, CB_SETCURSEL, data.Language, 0);
   settingLanguage_ = false;
-
-  plat::TFileInfo info;
-  if (plat::ReadFileInfo(plat::ExecutablePath(), info)) {
-    win::SetText(GetDlgItem(dialog_, IdProgNameLab), info.Strings.InternalName);
-    char version[64];
-    std::snprintf(version, sizeof version, "%u.%u (build %u.%u)", info.Major, info.Minor,
-                  info.Release, info.Build);
-    win::SetText(GetDlgItem(dialog_, IdVersionInfoLab), version);
-  }
-  webAddress_ = info.Strings.Comments;
-  win::SetText(link, webAddress_);
   Layout();
 
   // Centred over the main window.
@@ -201,8 +189,7 @@ void TAboutWindow::Layout() {
 void TAboutWindow::LangComboChange() {
   const int index = static_cast<int>(SendDlgItemMessageW(dialog_, IdLangCombo, CB_GETCURSEL, 0, 0));
   if (settingLanguage_ || index < 0) return;
-  Sets.Lang = index;
-  dm_.SaveSettings();
+  SaveLanguage(dm_, index);
 }
 
 void TAboutWindow::OpenWebAddress() {

@@ -6,20 +6,10 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
+#include <ctime>
+#include <cwchar>
 
-#include "appdata/Cp1251.h"
-#include "appdata/Language.h"
 #include "appdata/MessageSink.h"
-#include "platform/ComRegistry.h"
-#include "platform/ExecutablePath.h"
-#include "platform/OpenFailure.h"
-#include "platform/VersionInfo.h"
-#include "receiver/NavReceiverExU.h"
-#include "transport/PortList.h"
 #include "ui/win32/AboutWindow.h"
 #include "ui/win32/Win32Text.h"
 
@@ -89,28 +79,22 @@ std::string ComboText(HWND combo) {
   text.resize(static_cast<std::size_t>(length));
   return win::Utf8(text);
 }
-
-void AddItems(HWND combo, std::initializer_list<const char*> items) {
-  for (const char* item : items)
-    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
-}
-
-// The exact, case-sensitive item of a box, or -1.
-int FindExact(HWND combo, const std::string& text) {
-  const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    const auto length = SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
-    std::wstring item(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
-    SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
-    item.resize(static_cast<std::size_t>(length > 0 ? length : 0));
-    if (win::Utf8(item) == text) return i;
-  }
-  return -1;
+void AddItem(HWND combo, const std::string& item) {
+  SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
 }
 
 std::wstring FolderOf(const std::wstring& path) {
   const auto slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// A list or box item's text.
+std::wstring ItemText(HWND control, UINT lengthMessage, UINT textMessage, UINT item) {
+  const auto length = SendMessageW(control, lengthMessage, item, 0);
+  std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+  SendMessageW(control, textMessage, item, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+  return text;
 }
 
 }  // namespace
@@ -121,12 +105,11 @@ struct TMainWindow::TCall {
 
 TMainWindow::TMainWindow(TDM& dm) : dm_(dm) {
   uiThread_ = GetCurrentThreadId();
-  control_ = std::make_shared<TRunControl>(dm_, *this);
+  model_ = std::make_unique<TMainModel>(dm_, *this);
 }
 
 TMainWindow::~TMainWindow() {
-  StopDiagnosis();
-  control_->Close();
+  model_->Close();  // the diagnosis and the job stop while the controls still exist
   if (window_ != nullptr) DestroyWindow(window_);
   if (font_ != nullptr) DeleteObject(font_);
   if (boldFont_ != nullptr) DeleteObject(boldFont_);
@@ -148,9 +131,9 @@ bool TMainWindow::Create(HINSTANCE instance) {
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = MainWindowClass;
   if (RegisterClassExW(&windowClass) == 0) return false;
-  window_ = CreateWindowExW(WS_EX_CONTROLPARENT, MainWindowClass, L"ZV-8810 Firmware Updater",
-                            MainStyle, CW_USEDEFAULT, CW_USEDEFAULT, ClientWidth, ClientHeight,
-                            nullptr, nullptr, instance, this);
+  window_ = CreateWindowExW(
+      WS_EX_CONTROLPARENT, MainWindowClass, Wide(MainCaptions(false).Title).c_str(), MainStyle,
+      CW_USEDEFAULT, CW_USEDEFAULT, ClientWidth, ClientHeight, nullptr, nullptr, instance, this);
   if (window_ == nullptr) return false;
   dpi_ = win::WindowDpi(window_);
   CreateControls();
@@ -173,40 +156,41 @@ HWND TMainWindow::AddControl(int id, const wchar_t* kind, const std::string& tex
 
 // Created in the focus order ("Programming", port, baud rate, protocol, system file, log,
 // reset, "Versions Info", then the browse and About buttons): Tab follows the creation order.
+// The texts are the English ones until FormShow gives those of the language.
 void TMainWindow::CreateControls() {
+  const TMainCaptions& english = MainCaptions(false);
   // Drawn by the window: a long item (the Russian reset items) is narrowed to fit its box.
   const DWORD combo =
       CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL | WS_TABSTOP;
-  AddControl(IdProgBut, WC_BUTTONW, "Programming", BS_DEFPUSHBUTTON | WS_TABSTOP);
-  AddControl(IdPortCombo, WC_COMBOBOXW, "", combo);
-  AddControl(IdRateCombo, WC_COMBOBOXW, "", combo);
-  AddControl(IdProtCombo, WC_COMBOBOXW, "", combo);
+  AddControl(IdProgBut, WC_BUTTONW, english.Program, BS_DEFPUSHBUTTON | WS_TABSTOP);
+  HWND port = AddControl(IdPortCombo, WC_COMBOBOXW, "", combo);
+  HWND rate = AddControl(IdRateCombo, WC_COMBOBOXW, "", combo);
+  HWND protocol = AddControl(IdProtCombo, WC_COMBOBOXW, "", combo);
   AddControl(IdBinFileEdit, WC_EDITW, "", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE);
   AddControl(IdLogBox, WC_LISTBOXW, "",
              LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | WS_VSCROLL |
                  WS_TABSTOP,
              WS_EX_CLIENTEDGE);
-  AddControl(IdResetCombo, WC_COMBOBOXW, "", combo);
-  AddControl(IdVerCheckBut, WC_BUTTONW, "Versions Info", BS_PUSHBUTTON | WS_TABSTOP);
-  AddControl(IdBinFileBrowse, WC_BUTTONW, "...", BS_PUSHBUTTON | WS_TABSTOP);
+  HWND reset = AddControl(IdResetCombo, WC_COMBOBOXW, "", combo);
+  AddControl(IdVerCheckBut, WC_BUTTONW, english.Versions, BS_PUSHBUTTON | WS_TABSTOP);
+  AddControl(IdBinFileBrowse, WC_BUTTONW, english.Browse, BS_PUSHBUTTON | WS_TABSTOP);
   AddControl(IdAboutTitleButton, WC_BUTTONW, "", BS_ICON | BS_FLAT | WS_TABSTOP);
-  AddControl(IdPortLab, WC_STATICW, "COM port", SS_LEFT);
-  AddControl(IdResetLab, WC_STATICW, "Reset", SS_LEFT);
-  AddControl(IdRateLab, WC_STATICW, "Baud Rate", SS_LEFT);
-  AddControl(IdProtLab, WC_STATICW, "Protocol", SS_LEFT);
-  AddControl(IdSysFileLab, WC_STATICW, "System file", SS_LEFT);
+  AddControl(IdPortLab, WC_STATICW, english.Port, SS_LEFT);
+  AddControl(IdResetLab, WC_STATICW, english.Reset, SS_LEFT);
+  AddControl(IdRateLab, WC_STATICW, english.Rate, SS_LEFT);
+  AddControl(IdProtLab, WC_STATICW, english.Protocol, SS_LEFT);
+  AddControl(IdSysFileLab, WC_STATICW, english.SystemFile, SS_LEFT);
   AddControl(IdLogoImage, WC_STATICW, "", SS_OWNERDRAW);
-  HWND wait = AddControl(IdWaitPortPanel, WC_STATICW, "Wait please",
+  HWND wait = AddControl(IdWaitPortPanel, WC_STATICW, english.WaitPort,
                          SS_CENTER | SS_CENTERIMAGE | WS_BORDER);
   ShowWindow(wait, SW_HIDE);
 
-  HWND reset = GetDlgItem(window_, IdResetCombo);
-  AddItems(reset, {"Auto", "Manual"});
-  AddItems(GetDlgItem(window_, IdRateCombo),
-           {"4800", "9600", "19200", "38400", "57600", "115200", "230400"});
-  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL, 5, 0);
-  AddItems(GetDlgItem(window_, IdProtCombo), {"ZORP", "NMEA"});
-  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL, 0, 0);
+  AddItem(reset, english.ResetAuto);
+  AddItem(reset, english.ResetManual);
+  for (std::int32_t offered : OfferedRates) AddItem(rate, std::to_string(offered));
+  SendMessageW(rate, CB_SETCURSEL, 5, 0);  // 115200
+  for (const char* item : ProtocolItems) AddItem(protocol, item);
+  SendMessageW(protocol, CB_SETCURSEL, 0, 0);
   SendDlgItemMessageW(window_, IdBinFileEdit, EM_SETLIMITTEXT, 255, 0);
 
   aboutIcon_ =
@@ -218,16 +202,28 @@ void TMainWindow::CreateControls() {
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
                              nullptr, instance_, nullptr);
   SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
-  for (int id : {IdBinFileEdit, IdAboutTitleButton}) {
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = window_;
-    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window_, id));
-    std::wstring text = id == IdAboutTitleButton ? L"About" : L"";
-    tool.lpszText = text.data();
-    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  AddTool(GetDlgItem(window_, IdBinFileEdit), "");
+  AddTool(GetDlgItem(window_, IdAboutTitleButton), english.About);
+  // The port box's open list: the item under the pointer shows its tooltip (the device behind
+  // the port), as the list's one tool whose text follows the pointer.
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  if (GetComboBoxInfo(port, &info) && info.hwndList != nullptr) {
+    portList_ = info.hwndList;
+    AddTool(portList_, "");
+    SetWindowSubclass(portList_, PortListProc, 1, reinterpret_cast<DWORD_PTR>(this));
   }
+}
+
+void TMainWindow::AddTool(HWND control, const std::string& text) {
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  std::wstring wide = Wide(text);
+  tool.lpszText = wide.data();
+  SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void TMainWindow::SetTooltip(HWND control, const std::string& text) {
@@ -238,6 +234,25 @@ void TMainWindow::SetTooltip(HWND control, const std::string& text) {
   std::wstring wide = Wide(win::CrLfLines(text));
   tool.lpszText = wide.data();
   SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// The pointer over the port box's open list: the item under it gives the list's tooltip.
+LRESULT CALLBACK TMainWindow::PortListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<TMainWindow*>(data);
+  if (message == WM_MOUSEMOVE) {
+    const auto hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam);
+    self->PortListHover(HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1);
+  }
+  return DefSubclassProc(list, message, wParam, lParam);
+}
+
+void TMainWindow::PortListHover(int item) {
+  if (item == portListItem_) return;
+  portListItem_ = item;
+  const bool known = item >= 0 && item < static_cast<int>(ports_.size());
+  SendMessageW(tooltip_, TTM_POP, 0, 0);  // the next item's tip comes after the usual pause
+  SetTooltip(portList_, known ? ports_[static_cast<std::size_t>(item)].Tooltip : std::string());
 }
 
 void TMainWindow::ApplyFonts() {
@@ -306,70 +321,92 @@ void TMainWindow::Show(int showCommand) {
   SetFocus(GetDlgItem(window_, IdProgBut));
 }
 
+// The model's initial values into the controls: the saved port while it exists, the rate,
+// protocol and reset of the settings, the file (its change describes it in the tooltip).
 void TMainWindow::FormShow() {
   ApplyLanguage();
+  const TInitialValues initial = model_->InitialValues();
   HWND port = GetDlgItem(window_, IdPortCombo);
   SendMessageW(port, CB_RESETCONTENT, 0, 0);
-  if (ProbeSerialPort(Sets.ComPort)) {
-    AddItems(port, {Sets.ComPort.c_str()});
-    SendMessageW(port, CB_SETCURSEL, 0, 0);
+  ports_ = initial.Ports;
+  int chosen = -1;
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    AddItem(port, ports_[i].Name);
+    if (ports_[i].Name == initial.Values.Port) chosen = static_cast<int>(i);
   }
-  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL,
-                      FindExact(GetDlgItem(window_, IdRateCombo), Sets.ComRate), 0);
-  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL,
-                      FindExact(GetDlgItem(window_, IdProtCombo), Sets.Protocol), 0);
-  SendDlgItemMessageW(window_, IdResetCombo, CB_SETCURSEL,
-                      Sets.ResetType == 0 || Sets.ResetType == 1 ? Sets.ResetType : -1, 0);
+  SendMessageW(port, CB_SETCURSEL, chosen, 0);
+  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL, initial.Values.Rate, 0);
+  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL, initial.Values.Protocol, 0);
+  SendDlgItemMessageW(window_, IdResetCombo, CB_SETCURSEL, initial.Values.Reset, 0);
   ResetComboChange();
-  SetTooltip(GetDlgItem(window_, IdBinFileEdit), Tr("Нет данных", "No data"));
-  if (!Sets.SystemFile.empty()) {
-    browseFolder_ = FolderOf(Wide(Sets.SystemFile));
-    win::SetText(GetDlgItem(window_, IdBinFileEdit), Sets.SystemFile);  // EN_CHANGE: the tooltip
-  } else {
-    browseFolder_ = Wide(ExePath);
-  }
+  SetTooltip(GetDlgItem(window_, IdBinFileEdit), model_->FileTooltip(""));
+  browseFolder_ = Wide(initial.BrowseFolder);
+  if (!initial.Values.SystemFile.empty())  // EN_CHANGE: the tooltip
+    win::SetText(GetDlgItem(window_, IdBinFileEdit), initial.Values.SystemFile);
 }
 
 void TMainWindow::ApplyLanguage() {
   if (logo_ != nullptr) DeleteObject(logo_);
-  logo_ = static_cast<HBITMAP>(LoadImageW(instance_, IsRussian ? L"LogoRus" : L"LogoEng",
+  logo_ = static_cast<HBITMAP>(LoadImageW(instance_, Wide(model_->LogoResource()).c_str(),
                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   InvalidateRect(GetDlgItem(window_, IdLogoImage), nullptr, TRUE);
-  if (!IsRussian) return;
-  struct {
+  const TMainCaptions& captions = model_->Captions();
+  win::SetText(window_, captions.Title);
+  const struct {
     int Id;
     const char* Text;
-  } captions[] = {{IdPortLab, "COM порт"},         {IdResetLab, "Перезапуск"},
-                  {IdRateLab, "Скорость"},         {IdProtLab, "Протокол"},
-                  {IdSysFileLab, "Файл системы"},  {IdProgBut, "Запрограммировать"},
-                  {IdVerCheckBut, "Запрос версий"}};
-  for (const auto& caption : captions) win::SetText(GetDlgItem(window_, caption.Id), caption.Text);
-  // The reset items are replaced in place: the stored index means the same in both languages.
+  } texts[] = {{IdPortLab, captions.Port},          {IdResetLab, captions.Reset},
+               {IdRateLab, captions.Rate},          {IdProtLab, captions.Protocol},
+               {IdSysFileLab, captions.SystemFile}, {IdProgBut, captions.Program},
+               {IdVerCheckBut, captions.Versions},  {IdWaitPortPanel, captions.WaitPort},
+               {IdBinFileBrowse, captions.Browse}};
+  for (const auto& text : texts) win::SetText(GetDlgItem(window_, text.Id), text.Text);
+  SetTooltip(GetDlgItem(window_, IdAboutTitleButton), captions.About);
+  // The reset items are replaced in place: the chosen index means the same in both languages.
   HWND reset = GetDlgItem(window_, IdResetCombo);
   const int selected = ComboIndex(reset);
   SendMessageW(reset, CB_RESETCONTENT, 0, 0);
-  AddItems(reset, {"Программный", "Аппаратный"});
+  AddItem(reset, captions.ResetAuto);
+  AddItem(reset, captions.ResetManual);
   SendMessageW(reset, CB_SETCURSEL, selected, 0);
 }
 
-void TMainWindow::EnableControls(bool inputs, bool buttons) {
-  for (int id : {IdPortCombo, IdBinFileEdit, IdBinFileBrowse, IdResetCombo})
-    EnableWindow(GetDlgItem(window_, id), inputs);
-  for (int id : {IdProgBut, IdVerCheckBut}) EnableWindow(GetDlgItem(window_, id), buttons);
-  const bool automatic = ComboIndex(GetDlgItem(window_, IdResetCombo)) == 0;
-  for (int id : {IdRateCombo, IdProtCombo})
-    EnableWindow(GetDlgItem(window_, id), inputs && automatic);
+TMainValues TMainWindow::Values() const {
+  TMainValues values;
+  values.Port = ComboText(GetDlgItem(window_, IdPortCombo));
+  values.Reset = ComboIndex(GetDlgItem(window_, IdResetCombo));
+  values.Rate = ComboIndex(GetDlgItem(window_, IdRateCombo));
+  values.Protocol = ComboIndex(GetDlgItem(window_, IdProtCombo));
+  values.SystemFile = win::WindowText(GetDlgItem(window_, IdBinFileEdit));
+  return values;
+}
+
+void TMainWindow::PaintEnabling(const TMainEnabling& enabling) {
+  const struct {
+    int Id;
+    bool Enabled;
+  } controls[] = {{IdPortCombo, enabling.Port},       {IdBinFileEdit, enabling.SystemFile},
+                  {IdBinFileBrowse, enabling.Browse}, {IdResetCombo, enabling.Reset},
+                  {IdProgBut, enabling.Program},      {IdVerCheckBut, enabling.Versions},
+                  {IdRateCombo, enabling.Rate},       {IdProtCombo, enabling.Protocol}};
+  for (const auto& control : controls)
+    EnableWindow(GetDlgItem(window_, control.Id), control.Enabled);
+}
+
+void TMainWindow::PaintResetEnabling(const TResetEnabling& enabling) {
+  EnableWindow(GetDlgItem(window_, IdRateCombo), enabling.Rate);
+  EnableWindow(GetDlgItem(window_, IdRateLab), enabling.RateLabel);
+  EnableWindow(GetDlgItem(window_, IdProtCombo), enabling.Protocol);
+  EnableWindow(GetDlgItem(window_, IdProtLab), enabling.ProtocolLabel);
 }
 
 void TMainWindow::ResetComboChange() {
-  const bool automatic = ComboIndex(GetDlgItem(window_, IdResetCombo)) == 0;
-  for (int id : {IdRateCombo, IdRateLab, IdProtCombo, IdProtLab})
-    EnableWindow(GetDlgItem(window_, id), automatic);
+  model_->ResetChanged(ComboIndex(GetDlgItem(window_, IdResetCombo)));
 }
 
 void TMainWindow::BinFileEditChange() {
-  SetTooltip(GetDlgItem(window_, IdBinFileEdit),
-             dm_.GetFileDescription(win::WindowText(GetDlgItem(window_, IdBinFileEdit))));
+  HWND edit = GetDlgItem(window_, IdBinFileEdit);
+  SetTooltip(edit, model_->FileTooltip(win::WindowText(edit)));
 }
 
 void TMainWindow::BrowseSystemFile() {
@@ -387,84 +424,55 @@ void TMainWindow::BrowseSystemFile() {
   SetWindowTextW(GetDlgItem(window_, IdBinFileEdit), path);
 }
 
-// "Wait please" over the box while the machine's ports are read; then the list, with the port
-// shown before kept when it is still there, else the saved one.
+// "Wait please" over the box while the machine's ports are read; then the model's items, the
+// one it chooses selected (the port shown before while it is still there, else the saved one).
 void TMainWindow::FillPortList() {
   HWND port = GetDlgItem(window_, IdPortCombo);
   HWND wait = GetDlgItem(window_, IdWaitPortPanel);
   SetWindowPos(wait, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
   UpdateWindow(wait);
   const std::string shown = ComboText(port);
-  std::vector<std::string> ports;
-  ListSerialPorts(ports);
+  ports_ = model_->PortItems();
   SendMessageW(port, CB_RESETCONTENT, 0, 0);
-  for (const std::string& name : ports)
-    SendMessageW(port, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(name).c_str()));
-  int chosen = shown.empty() ? -1 : FindExact(port, shown);
-  if (chosen < 0) chosen = FindExact(port, Sets.ComPort);
-  SendMessageW(port, CB_SETCURSEL, chosen, 0);
+  for (const TPortItem& item : ports_) AddItem(port, item.Name);
+  SendMessageW(port, CB_SETCURSEL, model_->ChosenPort(ports_, shown), 0);
+  PortListHover(-1);
   ShowWindow(wait, SW_HIDE);
 }
 
-void TMainWindow::StartJob(std::int32_t mode) {
-  StopDiagnosis();  // the job needs the port
-  TMainValues values;
-  values.Port = ComboText(GetDlgItem(window_, IdPortCombo));
-  values.Rate = ComboIndex(GetDlgItem(window_, IdRateCombo));
-  values.Protocol = ComboIndex(GetDlgItem(window_, IdProtCombo));
-  values.SystemFile = win::WindowText(GetDlgItem(window_, IdBinFileEdit));
-  values.Reset = ComboIndex(GetDlgItem(window_, IdResetCombo));
-  const TJobRequest request = TMainModel::RequestFor(mode, values);
-  lastEnd_.reset();
-  const TRunControl::TStart start = control_->StartJob(request);
-  // A start that passed its checks is remembered (also when its port then did not open); a file
-  // that could not be read is kept in memory, for the saved log's header.
-  if (start == TRunControl::TStart::Started || lastEnd_ == TJobEnd::PortNotOpened)
-    TMainModel::RememberInputs(dm_, request);
-  else if (lastEnd_ == TJobEnd::FileRefused)
-    Sets.SystemFile = request.SystemFile;
-}
-
-void TMainWindow::JobEnded(const TJobOutcome& outcome) {
-  lastEnd_ = outcome.End;
-  if (outcome.End != TJobEnd::PortNotOpened) {
-    TRunControlFront::JobEnded(outcome);
-    if (outcome.End == TJobEnd::NoAnswer) StartDiagnosis();
-    return;
-  }
-  TJobOutcome shown = outcome;  // the reason on a line of its own, and in the log
-  shown.Lines.push_back(PortFailureReason(outcome.OpenError));
-  TRunControlFront::JobEnded(shown);
-}
-
-void TMainWindow::ClearLog() {
-  log_.Clear();
+void TMainWindow::ClearLogLines() {
   SendDlgItemMessageW(window_, IdLogBox, LB_RESETCONTENT, 0, 0);
 }
 
-void TMainWindow::ShowProgress(const TProgressInfo& info) {
-  const TProgressLog::TChange change = log_.Show(info);
-  if (change == TProgressLog::TChange::None) return;
+// One repaint per report, however often they come; the last line selected and in view.
+void TMainWindow::RepaintLog(const std::function<void(HWND box)>& change) {
   HWND box = GetDlgItem(window_, IdLogBox);
-  SendMessageW(box, WM_SETREDRAW, FALSE, 0);  // one repaint per report, however often they come
-  const std::wstring line = Wide(log_.Lines().back());
-  int count = static_cast<int>(SendMessageW(box, LB_GETCOUNT, 0, 0));
-  if (change == TProgressLog::TChange::Replaced && count > 0) {
-    SendMessageW(box, LB_DELETESTRING, count - 1, 0);
-    SendMessageW(box, LB_INSERTSTRING, count - 1, reinterpret_cast<LPARAM>(line.c_str()));
-  } else {
-    SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    ++count;
-  }
-  SendMessageW(box, LB_SETCURSEL, count - 1, 0);
+  SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+  change(box);
+  SelectLastLogLine();
   SendMessageW(box, WM_SETREDRAW, TRUE, 0);
   RedrawWindow(box, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
-void TMainWindow::SelectLastLine() {
+void TMainWindow::AddLogLine(const std::string& line) {
+  RepaintLog([&line](HWND box) {
+    SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(line).c_str()));
+  });
+}
+
+void TMainWindow::ReplaceLastLogLine(const std::string& line) {
+  RepaintLog([&line](HWND box) {
+    const auto count = SendMessageW(box, LB_GETCOUNT, 0, 0);
+    if (count > 0) SendMessageW(box, LB_DELETESTRING, count - 1, 0);
+    SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(line).c_str()));
+  });
+}
+
+void TMainWindow::SelectLastLogLine() {
   HWND box = GetDlgItem(window_, IdLogBox);
   const auto count = SendMessageW(box, LB_GETCOUNT, 0, 0);
-  if (count > 0) SendMessageW(box, LB_SETCURSEL, count - 1, 0);
+  if (count > 0 && SendMessageW(box, LB_GETCURSEL, 0, 0) != count - 1)
+    SendMessageW(box, LB_SETCURSEL, count - 1, 0);
 }
 
 void TMainWindow::FocusLog() {
@@ -473,6 +481,11 @@ void TMainWindow::FocusLog() {
 
 void TMainWindow::FocusProgButton() {
   SetFocus(GetDlgItem(window_, IdProgBut));
+}
+
+void TMainWindow::SelectRateAndProtocol(int rate, int protocol) {
+  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL, protocol, 0);
+  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL, rate, 0);
 }
 
 // The programming thread's reports: sent to the window, so the thread waits until the UI thread
@@ -486,7 +499,8 @@ void TMainWindow::Synchronize(const std::function<void()>& fn) {
   if (window_ != nullptr) SendMessageW(window_, WM_RUN_CALL, reinterpret_cast<WPARAM>(&call), 0);
 }
 
-// The session's notifications: posted as the window message itself, the call in lParam.
+// The session's notifications and the diagnosis's reports: posted as the window message itself,
+// the call in lParam.
 void TMainWindow::Post(int message, std::function<void()> fn) {
   auto* call = new std::function<void()>(std::move(fn));
   if (window_ == nullptr ||
@@ -534,7 +548,7 @@ bool TMainWindow::PreTranslate(MSG& message) {
 
 void TMainWindow::ShowLogMenu(int x, int y) {
   HMENU menu = CreatePopupMenu();
-  AppendMenuW(menu, MF_STRING, IdSaveAsBut, L"Save As...");
+  AppendMenuW(menu, MF_STRING, IdSaveAsBut, Wide(model_->Captions().SaveAs).c_str());
   if (x == -1 && y == -1) {  // from the keyboard: at the log's corner
     RECT box{};
     GetWindowRect(GetDlgItem(window_, IdLogBox), &box);
@@ -545,38 +559,24 @@ void TMainWindow::ShowLogMenu(int x, int y) {
   DestroyMenu(menu);
 }
 
-std::string TMainWindow::SavedLogText() const {
-  if (log_.Lines().empty()) return std::string();
-  plat::TFileInfo info;
-  plat::ReadFileInfo(plat::ExecutablePath(), info);
-  std::string text;
-  auto line = [&](const std::string& l) { text += l + "\r\n"; };
-  line("Com port = " + Sets.ComPort);
-  line(Sets.ResetType == 0 ? "Reset = auto" : "Reset = manual");
-  line("Baud rate = " + Sets.ComRate);
-  line("Protocol = " + Sets.Protocol);
-  const auto slash = Sets.SystemFile.find_last_of("\\/");
-  line("File = " +
-       (slash == std::string::npos ? Sets.SystemFile : Sets.SystemFile.substr(slash + 1)));
-  line("FWU ver = " + info.Strings.FileVersion);
-  line(std::string(33, '-'));
-  for (const std::string& l : log_.Lines()) line(l);
-  return Utf8ToCp1251(text);
-}
-
-// The log as it stands is saved, during a job as well as after it, as
-// log-<yyyy-mm-dd_hh-mm-ss>.txt in the documents folder unless the operator names another file.
+// The log as it stands is saved, during a job as well as after it, under the name the model
+// proposes in the documents folder unless the operator names another file.
 void TMainWindow::SaveAsButClick() {
-  const std::string text = SavedLogText();
-  if (text.empty()) return;
+  if (model_->SavedLogText().empty()) return;  // nothing to save
   wchar_t folder[MAX_PATH] = L"";
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, folder)))
     folder[0] = L'\0';
   SYSTEMTIME now;
   GetLocalTime(&now);
-  wchar_t path[MAX_PATH];
-  swprintf(path, MAX_PATH, L"log-%04u-%02u-%02u_%02u-%02u-%02u.txt", now.wYear, now.wMonth,
-           now.wDay, now.wHour, now.wMinute, now.wSecond);
+  std::tm local{};
+  local.tm_year = now.wYear - 1900;
+  local.tm_mon = now.wMonth - 1;
+  local.tm_mday = now.wDay;
+  local.tm_hour = now.wHour;
+  local.tm_min = now.wMinute;
+  local.tm_sec = now.wSecond;
+  wchar_t path[MAX_PATH] = L"";
+  wcsncpy(path, Wide(ProposedLogName(local)).c_str(), MAX_PATH - 1);
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = window_;
@@ -584,151 +584,26 @@ void TMainWindow::SaveAsButClick() {
   dialog.lpstrFile = path;
   dialog.nMaxFile = MAX_PATH;
   dialog.lpstrInitialDir = folder[0] != L'\0' ? folder : nullptr;
-  dialog.lpstrDefExt = L"txt";  // a name typed without an extension gets ".txt"
+  dialog.lpstrDefExt = L"txt";  // the dialog asks before replacing the file that is written
   dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
   if (!GetSaveFileNameW(&dialog)) return;
-  HANDLE file =
-      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  const bool saved =
-      file != INVALID_HANDLE_VALUE &&
-      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-      written == text.size();
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    if (!saved) DeleteFileW(path);  // no half-written log stays behind
-  }
-  if (!saved)
-    ShowMessage(std::string(Tr("Ошибка записи файла ", "The log could not be written to ")) +
-                    win::Utf8(path),
-                TMessageIcon::Error);
+  const std::string file = WithLogExtension(win::Utf8(path));
+  if (!model_->SaveLogTo(file)) ShowMessage(model_->SaveFailedText(file), TMessageIcon::Error);
 }
 
 void TMainWindow::AboutTitleButtonMouseDown() {
   about_->ShowModal(window_);
 }
 
-// The reason beside "Could not open COMn!" (the failed open's error), also written to the log.
-std::string TMainWindow::PortFailureReason(int error) {
-  const std::string reason = plat::OpenFailureWindowReason(error, IsRussian);
-  ProgressInfo = TProgressInfo{control_->Request().Port.Name + ": " + reason, ""};
-  ShowProgress(ProgressInfo);
-  return reason;
-}
-
 // An item of a drop-down box, in its list or in the closed box. A text wider than the box is
 // drawn with a narrower font so that it fits whole ("Программный" in the 105-pixel reset box).
-namespace {
-
-std::string TryText(const TScanTry& attempt) {
-  return "  " + std::string(ProtocolName(attempt.Protocol)) + ", " + std::to_string(attempt.Rate) +
-         Tr(" бит/с", " bit/s");
-}
-
-}  // namespace
-
-void TMainWindow::StartDiagnosis() {
-  StopDiagnosis();
-  const std::int32_t port = plat::PortNumberOf(Sets.ComPort);
-  if (port <= 0) return;
-  const std::uint8_t protocol =
-      ComboIndex(GetDlgItem(window_, IdProtCombo)) == 0 ? ProtocolZorp : ProtocolNmea;
-  const std::int32_t rate =
-      static_cast<std::int32_t>(std::strtol(Sets.ComRate.c_str(), nullptr, 10));
-  scan_ = std::make_unique<TProtocolScan>(port, ScanOrder(protocol, rate, false), SessionTimeoutMs);
-  const int generation = ++scanGeneration_;
-  // The scan reports on its own thread; the window takes each report from its queue and drops
-  // those of a scan that was stopped meanwhile.
-  HWND window = window_;
-  auto onUi = [this, window, generation](std::function<void()> fn) {
-    auto* call = new std::function<void()>([this, generation, fn = std::move(fn)] {
-      if (generation == scanGeneration_ && scan_) fn();
-    });
-    if (!PostMessageW(window, WM_SCAN_REPORT, 0, reinterpret_cast<LPARAM>(call))) delete call;
-  };
-  scan_->OnTry = [this, onUi](const TScanTry& attempt) {
-    onUi([this, attempt] {
-      ProgressInfo = TProgressInfo{TryText(attempt), Tr("ожидание...", "waiting...")};
-      ShowProgress(ProgressInfo);
-    });
-  };
-  scan_->OnResult = [this, onUi](const TScanTry& attempt, TScanOutcome outcome, int error) {
-    onUi([this, attempt, outcome, error] {
-      if (outcome == TScanOutcome::OpenFailed) {
-        ProgressInfo.Status = Tr("ошибка открытия порта", "the port could not be opened");
-        ShowProgress(ProgressInfo);
-        PortFailureReason(error);
-        return;
-      }
-      ProgressInfo = TProgressInfo{TryText(attempt), outcome == TScanOutcome::Answered
-                                                         ? Tr("отвечает", "answers")
-                                                         : Tr("нет ответа", "not answer")};
-      ShowProgress(ProgressInfo);
-    });
-  };
-  scan_->OnFinished = [this, onUi](const TScanTry* answered) {
-    std::optional<TScanTry> found;
-    if (answered != nullptr) found = *answered;
-    onUi([this, found] { DiagnosisFinished(found); });
-  };
-  ProgressInfo = TProgressInfo{Tr("Поиск протокола и скорости приемника",
-                                  "Looking for the receiver's protocol and bit rate"),
-                               ""};
-  ShowProgress(ProgressInfo);
-  scan_->Start();
-}
-
-void TMainWindow::StopDiagnosis() {
-  if (!scan_) return;
-  ++scanGeneration_;
-  scan_->Stop();
-  scan_.reset();
-}
-
-void TMainWindow::DiagnosisFinished(std::optional<TScanTry> found) {
-  scan_.reset();
-  if (!found) {
-    ProgressInfo = TProgressInfo{
-        Tr("Приемник не отвечает ни на одном протоколе и скорости: проверьте кабель, порт и "
-           "питание приемника",
-           "The receiver answers at no protocol and bit rate: check the cable, the port and the "
-           "receiver's power"),
-        ""};
-    ShowProgress(ProgressInfo);
-    return;
-  }
-  const std::string protocol = ProtocolName(found->Protocol);
-  const std::string rate = std::to_string(found->Rate);
-  ProgressInfo = TProgressInfo{std::string(Tr("Приемник отвечает: ", "Receiver answers: ")) +
-                                   protocol + ", " + rate + Tr(" бит/с", " bit/s"),
-                               ""};
-  ShowProgress(ProgressInfo);
-  TMessage question;
-  question.Caption = ApplicationTitle;
-  question.Text = IsRussian ? "Приемник отвечает по протоколу " + protocol + " на скорости " +
-                                  rate + " бит/с.\rУстановить эти параметры?"
-                            : "The receiver answers in " + protocol + " at " + rate +
-                                  " bit/s.\rTake these settings?";
-  question.Icon = TMessageIcon::Information;
-  question.Buttons = TMessageButtons::YesNo;
-  question.Default = TMessageAnswer::Yes;
-  if (ShowMessage(question) != TMessageAnswer::Yes) return;
-  SendDlgItemMessageW(window_, IdProtCombo, CB_SETCURSEL, found->Protocol == ProtocolZorp ? 0 : 1,
-                      0);
-  SendDlgItemMessageW(window_, IdRateCombo, CB_SETCURSEL,
-                      FindExact(GetDlgItem(window_, IdRateCombo), rate), 0);
-}
-
 void TMainWindow::DrawComboItem(const DRAWITEMSTRUCT& item) {
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
   const bool disabled = (item.itemState & ODS_DISABLED) != 0;
   FillRect(item.hDC, &item.rcItem,
            GetSysColorBrush(selected && !disabled ? COLOR_HIGHLIGHT : COLOR_WINDOW));
   if (item.itemID == static_cast<UINT>(-1)) return;
-  const auto length = SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
-  std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
-  SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+  const std::wstring text = ItemText(item.hwndItem, CB_GETLBTEXTLEN, CB_GETLBTEXT, item.itemID);
   RECT area = item.rcItem;
   area.left += Scale(2, dpi_);
   area.right -= Scale(1, dpi_);
@@ -767,6 +642,20 @@ void TMainWindow::DrawComboItem(const DRAWITEMSTRUCT& item) {
     DrawFocusRect(item.hDC, &item.rcItem);
 }
 
+// The log's lines: one row each, the selected one highlighted.
+void TMainWindow::DrawLogLine(const DRAWITEMSTRUCT& item) {
+  const bool selected = (item.itemState & ODS_SELECTED) != 0;
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  const std::wstring text = ItemText(item.hwndItem, LB_GETTEXTLEN, LB_GETTEXT, item.itemID);
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+  RECT area = item.rcItem;
+  area.left += Scale(2, dpi_);
+  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &area,
+            DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+  if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
+}
+
 void TMainWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
   if (logo_ == nullptr) return;
@@ -795,10 +684,10 @@ void TMainWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
 void TMainWindow::Command(int id, int code) {
   switch (id) {
     case IdProgBut:
-      if (code == BN_CLICKED) StartJob(ModeProgram);
+      if (code == BN_CLICKED) model_->Start(ModeProgram);
       break;
     case IdVerCheckBut:
-      if (code == BN_CLICKED) StartJob(ModeVersions);
+      if (code == BN_CLICKED) model_->Start(ModeVersions);
       break;
     case IdBinFileBrowse:
       if (code == BN_CLICKED) BrowseSystemFile();
@@ -811,6 +700,7 @@ void TMainWindow::Command(int id, int code) {
       break;
     case IdPortCombo:
       if (code == CBN_SETFOCUS) FillPortList();  // PortComboEnter
+      if (code == CBN_CLOSEUP) PortListHover(-1);
       break;
     case IdResetCombo:
       if (code == CBN_SELCHANGE) ResetComboChange();
@@ -844,7 +734,8 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_RECEIVER_NO_ANSWER:
     case WM_RECEIVER_CONNECTED:
-    case WM_RECEIVER_LOST: {
+    case WM_RECEIVER_LOST:
+    case WM_DIAGNOSIS_REPORT: {
       std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
       if (call && *call && !closing_) (*call)();
       return 0;
@@ -852,7 +743,7 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK && lParam == 0) {  // Enter through the dialog keys
         HWND prog = GetDlgItem(window_, IdProgBut);
-        if (IsWindowEnabled(prog)) StartJob(ModeProgram);
+        if (IsWindowEnabled(prog)) model_->Start(ModeProgram);
         return 0;
       }
       Command(LOWORD(wParam), HIWORD(wParam));
@@ -885,21 +776,7 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       if (item.CtlID == IdLogBox && item.itemID != static_cast<UINT>(-1)) {
-        // The log's lines: one row each, the selected one highlighted.
-        const bool selected = (item.itemState & ODS_SELECTED) != 0;
-        FillRect(item.hDC, &item.rcItem,
-                 GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-        const auto length = SendMessageW(item.hwndItem, LB_GETTEXTLEN, item.itemID, 0);
-        std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
-        SendMessageW(item.hwndItem, LB_GETTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
-        text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
-        SetBkMode(item.hDC, TRANSPARENT);
-        SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-        RECT area = item.rcItem;
-        area.left += Scale(2, dpi_);
-        DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &area,
-                  DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-        if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
+        DrawLogLine(item);
         return TRUE;
       }
       break;
@@ -932,26 +809,19 @@ LRESULT TMainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       break;
-    case WM_SCAN_REPORT: {
-      std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
-      if (call && *call && !closing_) (*call)();
-      return 0;
-    }
     case WM_CLOSE:
       // FormCloseQuery: "No" leaves the job running.
-      if (!control_->CloseQuery(ConfirmStopOnClose)) return 0;
+      if (!model_->CloseQuery()) return 0;
       closing_ = true;
-      StopDiagnosis();
-      control_->Close();  // FormClose releases the session
+      model_->Close();  // FormClose releases the session
       DestroyWindow(window_);
       return 0;
     case WM_DESTROY: {
-      // Notifications still queued carry calls that no one will run.
+      // Posted calls still queued that no one will run.
       MSG pending;
-      while (PeekMessageW(&pending, window_, WM_RECEIVER_NO_ANSWER, WM_RECEIVER_LOST, PM_REMOVE))
+      while (PeekMessageW(&pending, window_, WM_RECEIVER_NO_ANSWER, WM_DIAGNOSIS_REPORT, PM_REMOVE))
         delete reinterpret_cast<std::function<void()>*>(pending.lParam);
-      while (PeekMessageW(&pending, window_, WM_SCAN_REPORT, WM_SCAN_REPORT, PM_REMOVE))
-        delete reinterpret_cast<std::function<void()>*>(pending.lParam);
+      if (portList_ != nullptr) RemoveWindowSubclass(portList_, PortListProc, 1);
       window_ = nullptr;
       PostQuitMessage(0);
       return 0;

@@ -40,11 +40,12 @@ inline void SetText(HWND window, const std::string& text) {
   SetWindowTextW(window, Wide(text).c_str());
 }
 
-// The program's messages separate lines with a lone CR; the system's boxes and tooltips want
-// CR LF.
+// The program's messages separate lines with a lone CR, the model's tooltips with a lone LF; the
+// system's boxes and tooltips want CR LF.
 inline std::string CrLfLines(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
     out += text[i];
     if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) out += '\n';
   }
