@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the Windows window (ZV8810_FWU.exe under Wine, on Xvfb with the openbox window
 # manager) against zv8810-sim registered as COM7, in English and Russian: idle, the port list
-# open, after a programming run, a port that is gone, and the About window. They are taken by
+# open (with the chosen port's tooltip), the diagnosis's offer after the wrong protocol, after a
+# programming run, a port that is gone, and the About window. They are taken by
 # zv8810-window-driver.exe and saved as PNG files named win32-*-en.png and win32-*-ru.png.
 #
 #   scripts/win32-screenshots.sh [OUTDIR]     (default docs/images, beside the Linux window's)
@@ -68,7 +69,7 @@ for lang in en ru; do
   exec 8>&-
   wait $driver || status=1
   tr -d '\r' <"$work/driver.out" | grep -v '^PULL' | sed "s/^/$lang: /"
-  for shot in main-idle main-port-list main-after-run main-port-missing about; do
+  for shot in main-idle main-port-list main-diagnosis main-after-run main-port-missing about; do
     if [ -f "$work/$shot-$lang.bmp" ]; then
       if command -v python3 >/dev/null; then
         python3 "$root/scripts/bmp-to-png.py" "$work/$shot-$lang.bmp" "$out/win32-$shot-$lang.png"

@@ -24,6 +24,8 @@
 //     Saves pictures of what the operator sees as 24-bit bitmaps (see Pictures).
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -118,6 +120,17 @@ struct TWindowProcess {
 
   HWND Control(int id) const { return GetDlgItem(Main, id); }
 
+  // A visible top-level window of the program's class kind (a drop-down list, a tooltip).
+  HWND OwnWindow(const wchar_t* kind) const {
+    HWND found = nullptr;
+    while ((found = FindWindowExW(nullptr, found, kind, nullptr)) != nullptr) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(found, &pid);
+      if (pid == Process.dwProcessId && IsWindowVisible(found)) return found;
+    }
+    return nullptr;
+  }
+
   // The window's modal dialog (About, a message box), or none.
   HWND Dialog() const {
     HWND found = nullptr;
@@ -152,6 +165,17 @@ struct TWindowProcess {
     }
   }
 };
+
+// The pointer moved to a point of the screen, as the mouse moves it.
+void MovePointer(int x, int y) {
+  SetCursorPos(x, y);
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = MulDiv(x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  input.mi.dy = MulDiv(y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  SendInput(1, &input, sizeof input);
+}
 
 // Opens the About window, checks what it shows, selects the language index and closes it.
 void ChooseLanguage(TWindowProcess& window, int index, const char* caption) {
@@ -267,9 +291,11 @@ bool AwaitGo(const char* request) {
 }
 
 // Pictures of what the operator sees, as FOLDER\NAME-LANG.bmp: the idle window, its port list
-// open, the message after a programming run, the message of a port that is gone (the caller
-// pulls the port when asked with PULL), and the About window. The window starts with its
-// settings naming the port and the file, reset "Auto".
+// open (the pointer on the chosen port, whose tooltip must name its device), the diagnosis's
+// offer after the wrong protocol, the message after a programming run, the message of a port
+// that is gone (the caller pulls the port when asked with PULL), and the About window. The
+// window starts with its settings naming the port, the receiver's protocol and the file, reset
+// "Auto".
 int Pictures(const std::string& exe, const std::string& folder, const std::string& lang) {
   auto name = [&](const char* what) { return folder + "\\" + what + "-" + lang + ".bmp"; };
   auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(800)); };
@@ -285,11 +311,53 @@ int Pictures(const std::string& exe, const std::string& folder, const std::strin
                       reinterpret_cast<LPARAM>(port), SMTO_ABORTIFHUNG, 20000, nullptr);
   PostMessageW(port, CB_SHOWDROPDOWN, TRUE, 0);
   settle();
+  // The pointer rests on the chosen port's item: its tooltip names the device behind the port.
+  const std::string chosen = Text(port);
+  HWND list = window.OwnWindow(L"ComboLBox");
+  Check(list != nullptr, "the port list opens");
+  if (list != nullptr) {
+    RECT area{};
+    GetWindowRect(list, &area);
+    DWORD_PTR height = 16;
+    SendMessageTimeoutW(list, LB_GETITEMHEIGHT, 0, 0, SMTO_ABORTIFHUNG, 5000, &height);
+    const int index = Selected(port);
+    MovePointer(area.left + 20, area.top + 2 + std::max(index, 0) * static_cast<int>(height) +
+                                    static_cast<int>(height) / 2);
+    HWND tip = WaitFor([&] { return window.OwnWindow(TOOLTIPS_CLASSW); }, 10);
+    const std::string expected = "\\\\.\\" + chosen;
+    Check(tip != nullptr && Text(tip) == expected,
+          "the item " + chosen + " shows its tooltip " + expected + " (it shows \"" +
+              (tip != nullptr ? Text(tip) : std::string()) + "\")");
+  }
   Check(SavePicture(window.Main, name("main-port-list")), "the port list open");
   SendMessageTimeoutW(port, CB_SHOWDROPDOWN, FALSE, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  MovePointer(0, 0);
+
+  // The wrong protocol: "Receiver not answer!", then the diagnosis finds the receiver and offers
+  // its settings; "Yes" takes them.
+  HWND protocol = window.Control(IdProtCombo);
+  const std::string protocolBefore = Text(protocol);
+  SendMessageTimeoutW(protocol, CB_SETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);  // ZORP
+  window.Press(IdVerCheckBut);
+  HWND box = WaitFor([&] { return window.Dialog(); }, 60);
+  Check(box != nullptr && GetDlgItem(box, IDYES) == nullptr, "the wrong protocol: no answer");
+  if (box != nullptr) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+  }
+  box = WaitFor([&] { return window.Dialog(); }, 120);
+  Check(box != nullptr && GetDlgItem(box, IDYES) != nullptr, "the diagnosis offers the settings");
+  if (box != nullptr) {
+    settle();
+    Check(SavePicture(window.Main, name("main-diagnosis"), box), "the diagnosis's offer");
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+  }
+  Check(Text(protocol) == protocolBefore,
+        "\"Yes\" takes the receiver's protocol " + protocolBefore);
 
   window.Press(IdProgBut);
-  HWND box = WaitFor([&] { return window.Dialog(); }, 200);
+  box = WaitFor([&] { return window.Dialog(); }, 200);
   Check(box != nullptr, "a programming run ends with its message");
   if (box != nullptr) {
     settle();
