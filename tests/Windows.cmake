@@ -33,6 +33,8 @@ zv_windows_test(win32_test unit ${CMAKE_CURRENT_LIST_DIR}/win32_test.cpp)
 unset(ZV_TEST_WRAPPER)
 target_compile_definitions(win32_test PRIVATE
   ZV_RESIDENT_PATH="Z:${CMAKE_SOURCE_DIR}/resident/resident.bin")
+# With the window's model: what the native face hands to the system.
+target_link_libraries(win32_test PRIVATE zvuimodel)
 
 # zv8810-fwu.exe against zv8810-sim, beside the Linux zv8810-fwu: same log lines, wire bytes and
 # exit statuses. The simulator and the Linux program come from the dev preset's tree.

@@ -1,7 +1,8 @@
 // The Windows services of the platform layer, run under Wine: the program's own resources and
 // version resource, the executable's path, the time stamp, the COM names, and the serial device
 // and the port engine on two COM ports wired to each other (scripts/wine-com-pair.sh names them
-// in ZV_COM_PAIR).
+// in ZV_COM_PAIR); and what the native window's face hands to the system (its texts' line ends,
+// the saved log's Unicode name).
 #include <gtest/gtest.h>
 #include <windows.h>
 // <windows.h> names FindResource as a macro; the platform function of that name is meant here.
@@ -29,6 +30,8 @@
 #include "tests/TestSupport.h"
 #include "transport/PortIOUEx.h"
 #include "transport/PortList.h"
+#include "ui/model/MainModel.h"
+#include "ui/win32/Win32Text.h"
 
 using namespace std::chrono;
 
@@ -334,4 +337,67 @@ TEST_F(ComPair, PortEngineMatchesAnswersAndSurvivesRepeatedOpenAndClose) {
   std::lock_guard<std::mutex> guard(lock);
   EXPECT_EQ(answers, std::vector<std::string>(10, "$PORZE,")) << "one answer per round";
   EXPECT_EQ(dataBytes.load(), 10 * perRound);
+}
+
+// Messages end their lines with a lone CR, the model's tooltips with a lone LF: the system's
+// boxes and tooltips get CR LF, once.
+TEST(Win32WindowFace, TextLinesReachTheSystemWithCrLf) {
+  const struct {
+    const char* In;
+    const char* Out;
+  } cases[] = {
+      {"", ""},
+      {"one line", "one line"},
+      {"Could not open COM5!\rThe port does not exist",
+       "Could not open COM5!\r\nThe port does not exist"},
+      {"File: \"a.bin\"\nDevice Id: ZV-8810", "File: \"a.bin\"\r\nDevice Id: ZV-8810"},
+      {"already\r\nright\r\n", "already\r\nright\r\n"},
+      {"\rstarts and ends\n", "\r\nstarts and ends\r\n"},
+      {"empty\r\rline\n\nhere", "empty\r\n\r\nline\r\n\r\nhere"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(win::CrLfLines(c.In), c.Out) << c.In;
+}
+
+namespace {
+
+struct TQuietFace : TMainFace {
+  TMainValues Values() const override { return {}; }
+  void PaintEnabling(const TMainEnabling&) override {}
+  void PaintResetEnabling(const TResetEnabling&) override {}
+  void AddLogLine(const std::string&) override {}
+  void ReplaceLastLogLine(const std::string&) override {}
+  void ClearLogLines() override {}
+  void SelectLastLogLine() override {}
+  void FocusLog() override {}
+  void FocusProgButton() override {}
+  void SelectRateAndProtocol(int, int) override {}
+  void Synchronize(const std::function<void()>& fn) override { fn(); }
+  void Post(int, std::function<void()>) override {}
+  void RunCallsUntil(const std::function<bool()>&) override {}
+};
+
+std::filesystem::path Utf8Path(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+}  // namespace
+
+// "Save As..." takes the name the dialog gives (UTF-8 here): a documents folder named in
+// Cyrillic letters is written to under that name, not under its bytes read in the code page.
+TEST(Win32WindowFace, TheLogIsSavedUnderItsUnicodeName) {
+  TDM dm;
+  TQuietFace face;
+  TMainModel model(dm, face);
+  const std::string folder = TempDir() + "\\Документы";
+  std::error_code ec;
+  std::filesystem::remove_all(Utf8Path(folder), ec);
+  ASSERT_TRUE(std::filesystem::create_directories(Utf8Path(folder)));
+  const std::string log = folder + "\\журнал.txt";
+  EXPECT_TRUE(model.SaveLogTo(log));
+  EXPECT_TRUE(std::filesystem::is_regular_file(Utf8Path(log)));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Utf8Path(folder)),
+                          std::filesystem::directory_iterator()),
+            1);
+  EXPECT_FALSE(model.SaveLogTo(folder + "\\нет\\журнал.txt"));
+  std::filesystem::remove_all(Utf8Path(folder), ec);
 }
