@@ -54,7 +54,8 @@ struct TJobRecord {
   std::string Message;
   std::optional<bool> Verified;  // nothing without a read-back
   std::string BackupPath;
-  bool Forced = false;  // a file without a description block, accepted with --force
+  bool Forced = false;  // a file without a description block, written all the same (--force, or
+                        // the window's question answered Yes)
 
   std::vector<std::string> Log;
 

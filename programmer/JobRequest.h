@@ -39,6 +39,9 @@ struct TJobRequest {
   std::string BackupLabel;  // the port as the backup's file name shows it
   // A versions inquiry also reads the whole firmware back and compares it with its header.
   bool CheckFirmware = false;
+  // The system file has no description block and the operator had it written all the same (the
+  // window's question answered Yes); the job's record says so.
+  bool Forced = false;
 };
 
 // A port name ("COM7") resolved to its number and device.

@@ -73,9 +73,11 @@ std::size_t RecordCount() {
   return records.size();
 }
 
-std::string SampleFile(const std::string& path, std::uint32_t size) {
+// A system file with its description block (a file too small for one has none).
+std::string SampleFile(const std::string& path, std::uint32_t size, const char* device = "ZV8810") {
   sim::TFirmwareSpec spec;
   spec.Size = size;
+  spec.DeviceId = device;
   spec.Major = "3";
   spec.Minor = "08";
   spec.Date = "Dec 10 2026";
@@ -417,6 +419,47 @@ class UiTest : public QObject {
     QVERIFY(WaitForBoxes(3, 20000));
     QVERIFY(boxes_.Last().rfind("Firmware version: ", 0) == 0);
     QVERIFY(window_->close());
+  }
+
+  // "Programming" judges the file before the port is touched: another device is refused, a file
+  // without a description block is written only when the operator answers Yes.
+  void theFileIsJudgedBeforeProgramming() {
+    StartWindow();
+    TMainF& w = *window_;
+    TSimProcess sim(86, {});
+    const std::size_t records = RecordCount();
+    const std::string other = SampleFile(folder_ + "other.bin", 3000, "QX4400");
+    Choose(86, "Auto", "115200", "NMEA", other);
+    w.ProgButClick();
+    QCOMPARE(boxes_.shown.size(), std::size_t(1));
+    QCOMPARE(boxes_.Last(), "The file \"" + other +
+                                "\" is for the device QX4400, not for ZV8810.\rNothing was sent: "
+                                "choose this receiver's system file.");
+    QCOMPARE(boxes_.shown[0].Buttons, TMessageButtons::Ok);
+    QVERIFY(w.LogLines().empty());
+    QVERIFY(!w.RunControl().LastThread() && !w.JobRunning());
+    QVERIFY(w.ProgBut->isEnabled() && w.BinFileEdit->isEnabled());
+
+    const std::string bare = SampleFile(folder_ + "bare.bin", 300);  // too small for a block
+    w.BinFileEdit->setText(QString::fromStdString(bare));
+    boxes_.answer = TMessageAnswer::No;
+    w.ProgButClick();
+    QCOMPARE(boxes_.shown.size(), std::size_t(2));
+    QCOMPARE(boxes_.shown[1].Buttons, TMessageButtons::YesNo);
+    QCOMPARE(boxes_.shown[1].Default, TMessageAnswer::No);
+    QVERIFY(boxes_.Last().rfind("The file \"" + bare + "\" has no description block", 0) == 0);
+    QVERIFY(w.LogLines().empty() && w.ProgBut->isEnabled());
+
+    boxes_.answer = TMessageAnswer::Yes;
+    w.ProgButClick();
+    boxes_.answer = TMessageAnswer::No;
+    QVERIFY(WaitForBoxes(4, 30000));
+    QVERIFY(boxes_.Last().rfind("Execution is successfully completed", 0) == 0);
+    const auto record = NewestRecord(records);
+    QVERIFY(record.has_value());
+    QVERIFY(record->Forced);
+    QCOMPARE(record->FilePath, bare);
+    QCOMPARE(RecordCount(), records + 1);  // the refused and declined starts left none
   }
 
   void closeGuardWhileProgrammingAndTheParkedThread() {

@@ -8,8 +8,10 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "appdata/DMU.h"
+#include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
 #include "platform/OpenFailure.h"
 #include "tests/TestSupport.h"
@@ -32,7 +34,11 @@ struct TNoSession : TJobSession {
 
 struct TParkedThread : TJobThread {
   bool started = false, stopped = false;
-  void SetWriteMode(std::int32_t) override { started = true; }
+  std::vector<std::int32_t> commands;
+  void SetWriteMode(std::int32_t mode) override {
+    started = true;
+    commands.push_back(mode);
+  }
   void Stop() override { stopped = true; }
   bool Started() const override { return started; }
   bool Finished() const override { return stopped; }
@@ -41,8 +47,10 @@ struct TParkedThread : TJobThread {
 
 struct TEngine : TJobEngine {
   int openError = 0;
+  int sessions = 0;
   std::shared_ptr<TParkedThread> thread;
   std::shared_ptr<TJobSession> MakeSession(std::int32_t) override {
+    ++sessions;
     auto session = std::make_shared<TNoSession>();
     session->openError = openError;
     return session;
@@ -90,13 +98,29 @@ struct TBoxes : TMessageSink {
   }
 };
 
+// A system file's code with a description block naming the device (version 3.09), or none.
+std::string SystemFileNaming(const char* device) {
+  std::string file(300, '\x5A');
+  if (device == nullptr) return file;
+  std::string block(DescriptionBlockSize, '\0');
+  auto put = [&block](std::size_t offset, const std::string& text) {
+    block.replace(offset, text.size(), text);
+  };
+  put(0, DescriptionMarker);
+  put(20, device);
+  put(26, "3");
+  put(29, "09");
+  put(32, "Dec 10 2026");
+  return file + block + "tail";
+}
+
 class WindowModel : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = TempDir() + "/uimodel-" + std::to_string(std::rand()) + "/";
     std::filesystem::create_directories(folder);
     file = folder + "fw.bin";
-    std::ofstream(file, std::ios::binary) << "firmware";
+    std::ofstream(file, std::ios::binary) << SystemFileNaming(ReceiverDeviceId);
     IsRussian = false;
     Sets = TSets();
     dm = std::make_unique<TDM>(folder, "test.ini");
@@ -304,6 +328,93 @@ TEST_F(WindowModel, StartRemembersTheInputs) {
   EXPECT_EQ(Sets.ComRate, "19200");
   EXPECT_EQ(Sets.Protocol, "ZORP");
   EXPECT_EQ(Sets.ResetType, 1);
+}
+
+// "Programming" judges the file before anything starts, as the command line does: a block for
+// this receiver starts as before, without a question; no block asks (No by default) and starts
+// only on Yes, recorded as forced; another device is refused with a message. "Versions Info"
+// writes nothing and asks nothing.
+TEST_F(WindowModel, ProgrammingJudgesTheSystemFile) {
+  using A = TMessageAnswer;
+  using S = TRunControl::TStart;
+  struct {
+    const char* name;
+    const char* device;  // the block's device, none: no block
+    std::int32_t mode;
+    bool russian;
+    A answer;
+    S start;
+    const char* box;  // the start of the box's text, none: no box
+    bool question;
+  } const cases[] = {
+      {"valid block", ReceiverDeviceId, ModeProgram, false, A::No, S::Started, nullptr, false},
+      {"no block, No", nullptr, ModeProgram, false, A::No, S::Refused, "The file \"", true},
+      {"no block, Yes", nullptr, ModeProgram, false, A::Yes, S::Started, "The file \"", true},
+      {"no block, Russian", nullptr, ModeProgram, true, A::No, S::Refused, "В файле \"", true},
+      {"another device", "QX4400", ModeProgram, false, A::Yes, S::Refused, "The file \"", false},
+      {"another device, Russian", "QX4400", ModeProgram, true, A::Yes, S::Refused, "Файл \"",
+       false},
+      {"versions, no block", nullptr, ModeVersions, false, A::No, S::Started, nullptr, false},
+      {"versions, another device", "QX4400", ModeVersions, false, A::No, S::Started, nullptr,
+       false},
+  };
+  std::optional<TJobRequest> starting;
+  model->OnJobStarting = [&starting](const TJobRequest& request) { starting = request; };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    model->Close();
+    IsRussian = c.russian;
+    boxes.shown.clear();
+    boxes.answer = c.answer;
+    starting.reset();
+    engine->sessions = 0;
+    const std::string path = folder + "judged.bin";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << SystemFileNaming(c.device);
+    face.values = {"COM7", 1, 5, 1, path};
+    face.log = {"the last job's line"};
+    EXPECT_EQ(model->Start(c.mode), c.start);
+    const bool started = c.start == S::Started;
+    EXPECT_EQ(engine->sessions, started ? 1 : 0) << "a refused file opens no port";
+    EXPECT_EQ(starting.has_value(), started);
+    if (started) {
+      EXPECT_EQ(starting->Forced, c.answer == A::Yes && c.box != nullptr);
+      EXPECT_EQ(face.log.size(), 2u) << "the start and the power-cycle lines, as ever";
+    } else {
+      EXPECT_EQ(face.log, std::vector<std::string>{"the last job's line"}) << "the log stays";
+    }
+    if (c.box == nullptr) {
+      EXPECT_TRUE(boxes.shown.empty());
+      continue;
+    }
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    const TMessage& box = boxes.shown[0];
+    EXPECT_EQ(box.Text.rfind(c.box + path + "\"", 0), 0u) << box.Text;
+    if (c.question) {
+      EXPECT_EQ(box.Buttons, TMessageButtons::YesNo);
+      EXPECT_EQ(box.Default, TMessageAnswer::No);
+    } else {
+      EXPECT_EQ(box.Buttons, TMessageButtons::Ok);
+      EXPECT_NE(box.Text.find("QX4400"), std::string::npos);
+    }
+  }
+}
+
+// After a versions inquiry the parked thread would write the file that inquiry loaded: it is
+// judged too, and declining ends the inquiry so that another file can be chosen.
+TEST_F(WindowModel, ParkedInquiryJudgesItsFile) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << SystemFileNaming(nullptr);
+  face.values = {"COM7", 1, 5, 1, file};
+  ASSERT_EQ(model->Start(ModeVersions), TRunControl::TStart::Started);
+  ASSERT_TRUE(boxes.shown.empty());
+  // The file on disk is replaced meanwhile: what counts is what the job holds.
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << SystemFileNaming(ReceiverDeviceId);
+  boxes.answer = TMessageAnswer::No;
+  EXPECT_EQ(model->Start(ModeProgram), TRunControl::TStart::Refused);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].Buttons, TMessageButtons::YesNo);
+  EXPECT_EQ(engine->thread->commands, std::vector<std::int32_t>{ModeVersions});
+  EXPECT_TRUE(engine->thread->stopped);
+  EXPECT_TRUE(face.enabling.Port && face.enabling.SystemFile && face.enabling.Program);
 }
 
 TEST_F(WindowModel, PortFailureShowsTheReasonInTheBoxAndTheLog) {

@@ -76,6 +76,7 @@ void TWindowHistory::End(const TJob* job, bool threadRan, bool portNotOpened,
     record.PortDevice = job->Port.Device;
     if (program) {
       record.FilePath = request_.SystemFile;
+      record.Forced = request_.Forced;
       // The image the job wrote: its 8-byte header (size, sum), then the file.
       const std::vector<std::uint8_t>& image = job->Images.SystemImage;
       if (image.size() >= 8) {

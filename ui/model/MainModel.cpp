@@ -6,6 +6,7 @@
 #include <map>
 
 #include "appdata/Cp1251.h"
+#include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
 #include "platform/ComRegistry.h"
 #include "platform/ExecutablePath.h"
@@ -226,8 +227,9 @@ void TMainModel::RememberInputs(TDM& dm, const TJobRequest& request) {
 
 TRunControl::TStart TMainModel::Start(std::int32_t mode) {
   StopDiagnosis();  // the job needs the port
-  const TJobRequest request = RequestFor(mode, face_.Values());
+  TJobRequest request = RequestFor(mode, face_.Values());
   lastEnd_.reset();
+  if (mode == ModeProgram && !SystemFileAccepted(request)) return TRunControl::TStart::Refused;
   if (OnJobStarting) OnJobStarting(request);
   const TRunControl::TStart start = control_->StartJob(request);
   // A start that passed its checks is remembered (also when its port then did not open); a file
@@ -237,6 +239,60 @@ TRunControl::TStart TMainModel::Start(std::int32_t mode) {
   else if (lastEnd_ == TJobEnd::FileRefused)
     Sets.SystemFile = request.SystemFile;
   return start;
+}
+
+bool TMainModel::SystemFileAccepted(TJobRequest& request) {
+  const std::shared_ptr<TJobThread> thread = control_->LastThread();
+  const bool parked = thread && !thread->Released();
+  const TJobImages* images = nullptr;
+  if (parked) {
+    // The parked thread writes the images its versions inquiry loaded (the inputs are locked).
+    if (std::shared_ptr<TJob> job = control_->Job()) images = &job->Images;
+  } else {
+    // A missing input or an unreadable file is the run control's to refuse, in its order.
+    if (request.Port.Name.empty() || request.Protocol == TJobProtocol::None || request.Rate <= 0)
+      return true;
+    auto load = std::make_shared<TImagesLoad>(
+        dm_.LoadImages(request.SystemFile, request.RequireSystemFile));
+    request.Images = load;  // the run control takes these: the bytes judged are the bytes written
+    images = load->Images.get();
+  }
+  if (images == nullptr || images->SystemImage.size() < 8) return true;
+
+  TSystemFileFacts facts;
+  facts.Path = request.SystemFile;
+  facts.Description =
+      ReadFileDescription(images->SystemImage.data() + 8, images->SystemImage.size() - 8);
+  const TFileCheck check = CheckSystemFile(facts, "");
+  if (check.Verdict == TFileVerdict::Writable) return true;
+
+  TMessage message;
+  if (check.Verdict == TFileVerdict::NoDescription) {
+    message.Caption = Tr("Внимание", "Warning");
+    message.Text = check.Reason + "\r" +
+                   Tr("Записать его в приемник все равно?", "Write it into the receiver anyway?");
+    message.Icon = TMessageIcon::Warning;
+    message.Buttons = TMessageButtons::YesNo;
+    message.Default = TMessageAnswer::No;
+    if (ShowMessage(message) == TMessageAnswer::Yes) {
+      request.Forced = true;
+      return true;
+    }
+  } else {
+    message.Caption = ApplicationTitle;
+    message.Text = check.Reason + "\r" +
+                   Tr("Ничего не отправлено: выберите файл системы этого приемника.",
+                      "Nothing was sent: choose this receiver's system file.");
+    message.Icon = TMessageIcon::Error;
+    ShowMessage(message);
+  }
+  // A parked inquiry ends, so that another file can be chosen; the path of a new start stays in
+  // memory only, as with a file that cannot be read.
+  if (parked)
+    control_->StopWriteThread();
+  else
+    Sets.SystemFile = request.SystemFile;
+  return false;
 }
 
 void TMainModel::JobEnded(const TJobOutcome& outcome) {

@@ -151,8 +151,8 @@ class TMainModel : private TRunControlFront {
   static TJobRequest RequestFor(std::int32_t mode, const TMainValues& values);
   // Writes the request's inputs into the settings (and the file) when they changed.
   static void RememberInputs(TDM& dm, const TJobRequest& request);
-  // A button: the diagnosis stops (the job needs the port), the settings remember the inputs
-  // and the job starts.
+  // A button: the diagnosis stops (the job needs the port), "Programming" has the system file
+  // judged (SystemFileAccepted), the settings remember the inputs and the job starts.
   TRunControl::TStart Start(std::int32_t mode);
   // The close guard: asks while a job runs ("Stop execution?"); true when closing may go on.
   bool CloseQuery();
@@ -195,6 +195,12 @@ class TMainModel : private TRunControlFront {
   void RunCallsUntil(const std::function<bool()>& done) override { face_.RunCallsUntil(done); }
 
   void DiagnosisFinished(std::optional<TScanTry> found);
+  // Before "Programming": the file the job would write is judged as the command line judges it.
+  // A file for another device is refused with a message; a file without a description block
+  // is written only when the operator answers Yes (request.Forced). False: nothing starts, and
+  // a parked versions inquiry ends, so that another file can be chosen. A new start's images are
+  // loaded here once and handed on in the request (the bytes judged are the bytes written).
+  bool SystemFileAccepted(TJobRequest& request);
 
   TDM& dm_;
   TMainFace& face_;
