@@ -57,27 +57,23 @@ plat::TPortEntry EntryOf(const TResolvedPort& port) {
 // probe --resident: a resident left running is sent its restart command.
 int RunResident(const TResolvedPort& port, TLogPrinter& printer) {
   int error = 0;
-  const std::string line = Tr("  Резидент, 115200 бит/с", "  Resident, 115200 bit/s");
-  printer.Show({line, Tr("ожидание...", "waiting...")});
+  const std::string line = ResidentTryText();
+  printer.Show({line, ScanWaitingText()});
   switch (ProbeResident(EntryOf(port), true, error)) {
     case TResidentProbe::OpenFailed:
       printer.Finish();
       std::fprintf(stderr, "%s\n", OpenFailureMessage(port, error).c_str());
       return ExitOpenFailed;
     case TResidentProbe::Silent:
-      printer.Show({line, Tr("нет ответа", "not answer")});
+      printer.Show({line, ScanOutcomeText(TScanOutcome::Silent)});
       printer.Finish();
-      std::fprintf(stderr, "%s\n",
-                   Tr("Резидент не отвечает: приемник не ждет в загрузчике.",
-                      "No resident answers: the receiver is not waiting in its bootloader."));
+      std::fprintf(stderr, "%s\n", ResidentSilentText().c_str());
       return ExitNoAnswer;
     case TResidentProbe::Answers:
       break;
   }
-  printer.Show({line, Tr("перезапущен", "restarted")});
-  printer.Message(Tr("Резиденту отправлена команда перезапуска: приемник возвращается к прошивке",
-                     "The resident was sent its restart command: the receiver goes back to its "
-                     "firmware"));
+  printer.Show({line, ResidentRestartedText()});
+  printer.Message(ResidentRestartSentText());
   return ExitSuccess;
 }
 
@@ -130,11 +126,9 @@ int RunScan(const TCliOptions& options, const TResolvedPort& port, TLogPrinter& 
     int error = 0;
     if (ProbeResident(EntryOf(port), false, error) == TResidentProbe::Answers) {
       std::fprintf(
-          stderr, "%s%s%s\n",
-          Tr("Приемник ждет в резиденте (задание было прервано): перезапустите его "
-             "командой zv8810-fwu probe --port ",
-             "The receiver waits in its resident (a job was stopped): restart it with "
-             "zv8810-fwu probe --port "),
+          stderr, "%s%s%s%s\n", ResidentWaitsText().c_str(),
+          Tr(": перезапустите его командой zv8810-fwu probe --port ",
+             ": restart it with zv8810-fwu probe --port "),
           port.Name.c_str(),
           Tr(" --resident или выключите и включите его.", " --resident, or power-cycle it."));
       return ExitNoAnswer;

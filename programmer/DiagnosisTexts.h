@@ -1,5 +1,6 @@
-// The texts of the search for a receiver's protocol and bit rate, shared by the window's
-// diagnosis after "Receiver not answer!" and the command line's probe --scan.
+// The texts of the search for a receiver's protocol and bit rate, and of the look for a resident
+// left running, shared by the window's diagnosis after "Receiver not answer!" and the command
+// line's probe --scan and probe --resident.
 #pragma once
 
 #include <string>
@@ -16,3 +17,17 @@ std::string ScanOutcomeText(TScanOutcome outcome);
 std::string ScanAnswerText(const TScanTry& answer);
 // No try answered.
 std::string ScanNothingAnsweredText();
+
+// "  Resident, 115200 bit/s": the line of the memory read that finds a resident left running.
+std::string ResidentTryText();
+// Its status once the resident was sent its restart command: "restarted".
+std::string ResidentRestartedText();
+// "The receiver waits in its resident (a job was stopped)", without a full stop: the command
+// line goes on with what to type, the window with its question.
+std::string ResidentWaitsText();
+// The window's question after ResidentWaitsText().
+std::string ResidentRestartQuestionText();
+// The restart command went out.
+std::string ResidentRestartSentText();
+// probe --resident found none.
+std::string ResidentSilentText();

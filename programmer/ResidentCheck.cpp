@@ -7,7 +7,8 @@
 #include "programmer/VersionFields.h"
 #include "transport/PortIOUEx.h"
 
-TResidentProbe ProbeResident(const plat::TPortEntry& entry, bool restart, int& openError) {
+TResidentProbe ProbeResident(const plat::TPortEntry& entry, bool restart, int& openError,
+                             TJob* stop) {
   TPortIO port;
   port.SetPort(entry);
   port.LineProps.BaudRate = BootRate;
@@ -18,8 +19,8 @@ TResidentProbe ProbeResident(const plat::TPortEntry& entry, bool restart, int& o
     openError = port.LastOpenError();
     return TResidentProbe::OpenFailed;
   }
-  TJob job;  // the link's stop request; nothing stops this short probe
-  TBootloaderLink link(job);
+  TJob own;  // the link's stop request when the caller brings none
+  TBootloaderLink link(stop != nullptr ? *stop : own);
   link.Attach(port);
   // A resident that was taking frame data hears commands again after a second of silence.
   link.Pause(WritePhaseSilenceMs);
@@ -32,7 +33,7 @@ TResidentProbe ProbeResident(const plat::TPortEntry& entry, bool restart, int& o
     link.RealignBlocks();
     answers = link.ReadBlock(BootInfoBase) == TLinkWait::Arrived && link.Block() == first;
   }
-  if (answers && restart) {
+  if (answers && restart && !link.Stopped()) {
     link.Restart();   // after the usual pause: the write phase's silence has passed already
     link.Pause(100);  // the frame leaves the output ring before the port closes
   }

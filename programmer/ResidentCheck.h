@@ -11,7 +11,11 @@ enum class TResidentProbe {
   OpenFailed,  // the port could not be opened (the errno in openError)
 };
 
+class TJob;
+
 // Reads one block of memory twice through the resident; with restart, sends it the restart
 // command when it answered. Blocks for about two seconds (the resident may be taking frame data,
-// which it stops after a second of silence).
-TResidentProbe ProbeResident(const plat::TPortEntry& port, bool restart, int& openError);
+// which it stops after a second of silence). stop: a job whose stop request ends the probe early
+// (then Silent, and no restart goes out); none: nothing stops it.
+TResidentProbe ProbeResident(const plat::TPortEntry& port, bool restart, int& openError,
+                             TJob* stop = nullptr);

@@ -462,6 +462,42 @@ class UiTest : public QObject {
     QCOMPARE(RecordCount(), records + 1);  // the refused and declined starts left none
   }
 
+  // A program killed mid-write leaves the receiver in its resident, which answers no protocol:
+  // the diagnosis then finds the resident at 115200 bit/s and, on Yes, restarts it.
+  void diagnosisRestartsAResidentLeftRunning() {
+    StartWindow();
+    TSimProcess sim(87, {"--timing"});
+    const std::string file = SampleFile(folder_ + "fw.bin", 204800);
+    const TRunResult killed =
+        RunProgram(CliPath(), {"program", "--port", "COM87", "--file", file}, 7000);
+    QVERIFY2(killed.Err.rfind("timed out\n", 0) == 0, killed.Out.c_str());
+    Choose(87, "Auto", "115200", "NMEA", file);
+    boxes_.answer = TMessageAnswer::Yes;
+    window_->VerCheckButClick();
+    QVERIFY(WaitForBoxes(2, 120000));
+    boxes_.answer = TMessageAnswer::No;
+    QCOMPARE(boxes_.shown[0].Text, std::string("Receiver not answer!"));
+    QCOMPARE(boxes_.shown[1].Text,
+             std::string("The receiver waits in its resident (a job was stopped).\rSend it the "
+                         "restart command, so that it goes back to its firmware?"));
+    QCOMPARE(boxes_.shown[1].Buttons, TMessageButtons::YesNo);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->DiagnosisRunning(), 10000);
+    const std::vector<std::string>& log = window_->LogLines();
+    QVERIFY(log.size() > 6);
+    QCOMPARE(std::vector<std::string>(log.end() - 5, log.end()),
+             (std::vector<std::string>{
+                 "  ZORP, 230400 bit/s - not answer", "  Resident, 115200 bit/s - answers",
+                 "The receiver waits in its resident (a job was stopped)",
+                 "  Resident, 115200 bit/s - restarted",
+                 "The resident was sent its restart command: the receiver goes back to its "
+                 "firmware"}));
+    // The receiver runs its firmware again and answers the next inquiry.
+    window_->VerCheckButClick();
+    QVERIFY(WaitForBoxes(3, 30000));
+    QCOMPARE(window_->LogLines()[1], std::string("  NMEA connecting - done"));
+    QVERIFY(window_->close());
+  }
+
   void closeGuardWhileProgrammingAndTheParkedThread() {
     StartWindow();
     TSimProcess sim(84, {});

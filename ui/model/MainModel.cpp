@@ -445,21 +445,86 @@ void TMainModel::StartDiagnosis() {
 }
 
 void TMainModel::StopDiagnosis() {
-  if (!scan_) return;
+  if (!scan_ && !residentCheck_.joinable()) return;
   ++scanGeneration_;
-  scan_->Stop();
+  if (residentStop_) residentStop_->RequestStop(TStopReason::Requested);
+  JoinResidentCheck();
+  if (scan_) scan_->Stop();
   scan_.reset();
 }
 
 bool TMainModel::DiagnosisRunning() const {
-  return scan_ && scan_->Running();
+  return (scan_ && scan_->Running()) || residentCheck_.joinable();
+}
+
+void TMainModel::JoinResidentCheck() {
+  if (residentCheck_.joinable()) residentCheck_.join();
+  residentStop_.reset();
+}
+
+void TMainModel::CheckResident(bool restart) {
+  ProgressInfo = TProgressInfo{ResidentTryText(), ScanWaitingText()};
+  ShowProgress(ProgressInfo);
+  const plat::TPortEntry port = control_->Request().Port;
+  const int generation = scanGeneration_;
+  residentStop_ = std::make_shared<TJob>();
+  residentCheck_ = std::thread([this, port, restart, generation, stop = residentStop_] {
+    int error = 0;
+    const TResidentProbe probe = ProbeResident(port, restart, error, stop.get());
+    // A check that was stopped reports nothing: the report is dropped on the UI thread.
+    face_.Post(WM_DIAGNOSIS_REPORT, [this, generation, probe, error, restart] {
+      if (generation == scanGeneration_) ResidentChecked(probe, error, restart);
+    });
+  });
+}
+
+void TMainModel::ResidentChecked(TResidentProbe probe, int error, bool restart) {
+  JoinResidentCheck();  // its last act was this report
+  switch (probe) {
+    case TResidentProbe::OpenFailed:
+      ProgressInfo.Status = Tr("ошибка открытия порта", "the port could not be opened");
+      ShowProgress(ProgressInfo);
+      ProgressInfo = TProgressInfo{
+          control_->Request().Port.Name + ": " + plat::OpenFailureWindowReason(error, IsRussian),
+          ""};
+      ShowProgress(ProgressInfo);
+      return;
+    case TResidentProbe::Silent:
+      ProgressInfo.Status = ScanOutcomeText(TScanOutcome::Silent);
+      ShowProgress(ProgressInfo);
+      if (!restart) {
+        ProgressInfo = TProgressInfo{ScanNothingAnsweredText(), ""};
+        ShowProgress(ProgressInfo);
+      }
+      return;
+    case TResidentProbe::Answers:
+      break;
+  }
+  if (restart) {
+    ProgressInfo.Status = ResidentRestartedText();
+    ShowProgress(ProgressInfo);
+    ProgressInfo = TProgressInfo{ResidentRestartSentText(), ""};
+    ShowProgress(ProgressInfo);
+    return;
+  }
+  ProgressInfo.Status = ScanOutcomeText(TScanOutcome::Answered);
+  ShowProgress(ProgressInfo);
+  ProgressInfo = TProgressInfo{ResidentWaitsText(), ""};
+  ShowProgress(ProgressInfo);
+  TMessage question;
+  question.Caption = ApplicationTitle;
+  question.Text = ResidentWaitsText() + ".\r" + ResidentRestartQuestionText();
+  question.Icon = TMessageIcon::Information;
+  question.Buttons = TMessageButtons::YesNo;
+  question.Default = TMessageAnswer::Yes;
+  if (ShowMessage(question) == TMessageAnswer::Yes) CheckResident(true);
 }
 
 void TMainModel::DiagnosisFinished(std::optional<TScanTry> found) {
   scan_.reset();
   if (!found) {
-    ProgressInfo = TProgressInfo{ScanNothingAnsweredText(), ""};
-    ShowProgress(ProgressInfo);
+    // A receiver left waiting in its resident answers none of them, but a memory read.
+    CheckResident(false);
     return;
   }
   const std::string protocol = ProtocolName(found->Protocol);

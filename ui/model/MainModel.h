@@ -31,10 +31,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "appdata/DMU.h"
 #include "programmer/ProgressLog.h"
+#include "programmer/ResidentCheck.h"
 #include "programmer/RunControl.h"
 #include "receiver/ProtocolScan.h"
 
@@ -170,7 +172,9 @@ class TMainModel : private TRunControlFront {
   std::string SaveFailedText(const std::string& path) const;
 
   // The search for the protocol and bit rate the receiver answers at (after "Receiver not
-  // answer!", on the port, protocol and rate of that job); a start or closing stops it.
+  // answer!", on the port, protocol and rate of that job); when nothing answers, the look for a
+  // resident left running at 115200 bit/s, which the operator may have restarted. A start or
+  // closing stops it.
   void StartDiagnosis();
   void StopDiagnosis();
   bool DiagnosisRunning() const;
@@ -195,6 +199,11 @@ class TMainModel : private TRunControlFront {
   void RunCallsUntil(const std::function<bool()>& done) override { face_.RunCallsUntil(done); }
 
   void DiagnosisFinished(std::optional<TScanTry> found);
+  // A memory read through a resident left running, on a thread of its own (about two seconds);
+  // with restart, the resident is sent its restart command when it answers.
+  void CheckResident(bool restart);
+  void ResidentChecked(TResidentProbe probe, int error, bool restart);
+  void JoinResidentCheck();
   // Before "Programming": the file the job would write is judged as the command line judges it.
   // A file for another device is refused with a message; a file without a description block
   // is written only when the operator answers Yes (request.Forced). False: nothing starts, and
@@ -207,6 +216,8 @@ class TMainModel : private TRunControlFront {
   std::shared_ptr<::TRunControl> control_;
   TProgressLog log_;
   std::unique_ptr<TProtocolScan> scan_;
+  std::thread residentCheck_;
+  std::shared_ptr<TJob> residentStop_;  // its stop request
   int scanGeneration_ = 0;
   std::optional<TJobEnd> lastEnd_;  // how the last job ended, while a start runs
   // The window's own log reports (the diagnosis, a port's failure reason).
