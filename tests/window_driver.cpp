@@ -22,6 +22,10 @@
 //     by hand, for example with xdotool).
 //   zv8810-window-driver pictures WINDOW.exe FOLDER LANG
 //     Saves pictures of what the operator sees as 24-bit bitmaps (see Pictures).
+//   zv8810-window-driver message
+//     Reads the message box the running window shows and leaves it open: its caption
+//     ("CAPTION ...") and its text's lines ("MESSAGE ..."). It asks the box for its texts and
+//     sends nothing else: a run worked by the mouse reads with it what the operator reads.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -550,11 +554,22 @@ int wmain(int argc, wchar_t** wide) {
           "the window's picture");
   } else if (command == "pictures" && argc == 5) {
     Pictures(argv[2], argv[3], argv[4]);
+  } else if (command == "message" && argc == 2) {
+    TWindowProcess window;  // not started here: only its window is looked at
+    window.Main = FindWindowW(MainWindowClass, nullptr);
+    HWND box = window.Main != nullptr ? window.Dialog() : nullptr;
+    Check(box != nullptr, "the window shows a message box");
+    if (box != nullptr) {
+      PrintLines("CAPTION", Text(box));
+      PrintLines("MESSAGE", BoxText(box));
+    }
   } else {
     std::fprintf(stderr,
                  "usage: zv8810-window-driver keeps-settings WINDOW.exe SETTINGS.ini\n"
                  "       zv8810-window-driver job WINDOW.exe program|versions [ARG=VALUE...]\n"
-                 "       zv8810-window-driver pictures WINDOW.exe FOLDER LANG\n");
+                 "       zv8810-window-driver pictures WINDOW.exe FOLDER LANG\n"
+                 "       zv8810-window-driver screen OUT.bmp\n"
+                 "       zv8810-window-driver message\n");
     return 100;
   }
   std::printf("window-driver: %d failed\n", failures);
