@@ -10,10 +10,10 @@ cd "$(dirname "$0")/.."
 # The cross compiler lets the tests rebuild the resident and compare it with the committed image.
 # mingw-w64, Wine and Xvfb (Wine's first start wants a display) build and run the Windows
 # programs; socat wires two of Wine's COM ports together; NSIS makes the Windows installer;
-# openbox frames the Windows window's pictures; postgresql: the history tests start a throw-away
-# server of their own.
+# openbox frames the Windows window's pictures and xdotool works it with the mouse; postgresql:
+# the history tests start a throw-away server of their own.
 scripts/install-deps.sh gcc-arm-none-eabi binutils-arm-none-eabi \
-  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat nsis openbox postgresql
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat nsis openbox xdotool postgresql
 
 # The soak's seeds in each native preset: random programming jobs, each judged (tests/soak.cpp),
 # and how many run at once (a job mostly waits for the line; the sanitizers' builds cost more).
