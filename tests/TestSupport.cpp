@@ -167,6 +167,15 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
 
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       int timeoutMs, int interruptAfterMs) {
+  if (interruptAfterMs < 0) return RunProgramInterruptedWhen(program, args, {}, timeoutMs);
+  const auto interruptAt = Clock::now() + std::chrono::milliseconds(interruptAfterMs);
+  return RunProgramInterruptedWhen(
+      program, args, [interruptAt] { return Clock::now() >= interruptAt; }, timeoutMs);
+}
+
+TRunResult RunProgramInterruptedWhen(const std::string& program,
+                                     const std::vector<std::string>& args,
+                                     const std::function<bool()>& interruptWhen, int timeoutMs) {
   static std::atomic<int> serial{0};
   std::string base =
       TempDir() + "/run-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
@@ -185,13 +194,16 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
   pid_t pid = Spawn(all, actions);
   if (pid < 0) return result;
   auto deadline = start + std::chrono::milliseconds(timeoutMs);
-  auto interruptAt = start + std::chrono::milliseconds(interruptAfterMs);
+  auto asked = start;
   std::optional<Clock::time_point> interrupted;
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (interruptAfterMs >= 0 && !interrupted && Clock::now() >= interruptAt) {
-      kill(pid, SIGINT);
-      interrupted = Clock::now();
+    if (interruptWhen && !interrupted && Clock::now() >= asked) {
+      asked = Clock::now() + std::chrono::milliseconds(20);
+      if (interruptWhen()) {
+        kill(pid, SIGINT);
+        interrupted = Clock::now();
+      }
     }
     if (Clock::now() > deadline) {
       kill(pid, SIGKILL);

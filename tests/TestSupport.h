@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,11 @@ TRunResult RunCli(const std::vector<std::string>& args, int timeoutMs = 60000);
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       int timeoutMs, int interruptAfterMs);
 TRunResult RunCliInterrupted(const std::vector<std::string>& args, int afterMs);
+// Runs a program and sends it SIGINT once interruptWhen() says so (asked every 20 ms): a test
+// that waits for what happened rather than for a time holds on a loaded machine.
+TRunResult RunProgramInterruptedWhen(const std::string& program,
+                                     const std::vector<std::string>& args,
+                                     const std::function<bool()>& interruptWhen, int timeoutMs);
 
 std::string CliPath();
 std::string SimPath();

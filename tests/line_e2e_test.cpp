@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,6 +27,18 @@ Bytes ReadBinary(const std::string& path) {
 std::string ReadText(const std::string& path) {
   Bytes bytes = ReadBinary(path);
   return std::string(bytes.begin(), bytes.end());
+}
+
+// The station's report has grown to this many lines (a job ended), waited for up to a minute: the
+// bench's next step waits for what the station did, not for a time a loaded machine may exceed.
+bool WaitForReportLines(const std::string& report, int lines) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string text = ReadText(report);
+    if (std::count(text.begin(), text.end(), '\n') >= lines) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 void WriteBinary(const std::string& path, const Bytes& bytes) {
@@ -388,17 +402,25 @@ TEST(LineE2E, StationProgramsEachReceiverThatAppearsOnce) {
   const std::string before = files.Path("before.img"), after = files.Path("after.img");
   // Connected before the station starts: left alone.
   TSimProcess already(84, {"--flash", before});
+  std::atomic<bool> done{false}, ended{false};  // Ctrl+C asked; the station ended
   std::thread bench([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     {
       TSimProcess plugged(85, {"--flash", after});
-      std::this_thread::sleep_for(std::chrono::milliseconds(7000));  // programmed, stays
+      WaitForReportLines(report, 1);  // programmed, stays a moment
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     }  // unplugged (its alias goes away) ...
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     TSimProcess again(85, {});  // ... and plugged again: programmed once more
-    std::this_thread::sleep_for(std::chrono::milliseconds(7000));
+    WaitForReportLines(report, 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // nothing more happens
+    done = true;
+    while (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   });
-  TRunResult r = RunCliInterrupted({"station", "--file", file, "--report", report}, 17000);
+  TRunResult r = RunProgramInterruptedWhen(
+      CliPath(), {"station", "--file", file, "--report", report}, [&] { return done.load(); },
+      180000);
+  ended = true;
   bench.join();
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_TRUE(std::regex_match(r.Out, std::regex("COM85  ok  3\\.09  [0-9.]+ s\n"
@@ -585,21 +607,29 @@ TEST(LineE2E, StationReadsItsFileOnceAndNoticesAFastReplug) {
   const Bytes original = ReadBinary(file);
   const std::string report = files.Path("station.jsonl");
   const std::string flash = files.Path("flash.img");
+  std::atomic<bool> done{false}, ended{false};  // Ctrl+C asked; the station ended
   std::thread bench([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     auto plugged = std::make_unique<TSimProcess>(144, std::vector<std::string>{"--flash", flash});
-    std::this_thread::sleep_for(std::chrono::milliseconds(6000));  // programmed, stays
+    WaitForReportLines(report, 1);  // programmed, stays
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     // The file changes under the running station: the next receiver still gets the first one.
     files.SystemFile("fw.bin", 3000, "4", "00", 13);
     // Unplugged and plugged again at once, faster than a look at the port list.
     plugged.reset();
     plugged = std::make_unique<TSimProcess>(144, std::vector<std::string>{"--flash", flash});
-    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
-    // A receiver that never answers the erase: Ctrl+C finds its job running.
+    WaitForReportLines(report, 2);
+    // A receiver that never answers the erase: Ctrl+C finds its job running (the erase's
+    // time-out is far longer than the moment given to reach it).
     TSimProcess stuck(145, {"--fault", "erase-silent"});
     std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+    done = true;
+    while (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   });
-  TRunResult r = RunCliInterrupted({"station", "--file", file, "--report", report}, 17000);
+  TRunResult r = RunProgramInterruptedWhen(
+      CliPath(), {"station", "--file", file, "--report", report}, [&] { return done.load(); },
+      180000);
+  ended = true;
   bench.join();
   EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
   EXPECT_TRUE(std::regex_match(r.Out, std::regex("COM144  ok  3\\.09  [0-9.]+ s\n"
@@ -636,18 +666,26 @@ TEST(LineE2E, StationFixtureProgramsEachReceiverThatStartsAnswering) {
   TFiles files;
   const std::string file = files.SystemFile("fw.bin", 3000, "3", "09", 14);
   const std::string first = files.Path("first.img"), second = files.Path("second.img");
+  const std::string report = files.Path("station.jsonl");
+  std::atomic<bool> done{false}, ended{false};  // Ctrl+C asked; the station ended
   std::thread bench([&] {
     {
       TSimProcess sim(146, {"--flash", first});
-      std::this_thread::sleep_for(std::chrono::milliseconds(9000));  // programmed, answering
+      WaitForReportLines(report, 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // programmed, answering
     }                                                                // taken out of the fixture
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     TSimProcess next(146, {"--flash", second});
-    std::this_thread::sleep_for(std::chrono::milliseconds(13000));  // room for a slow build
+    WaitForReportLines(report, 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // left alone while it answers
+    done = true;
+    while (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  TRunResult r =
-      RunCliInterrupted({"station", "--fixture", "--port", "COM146", "--file", file}, 23500);
+  TRunResult r = RunProgramInterruptedWhen(
+      CliPath(), {"station", "--fixture", "--port", "COM146", "--file", file, "--report", report},
+      [&] { return done.load(); }, 180000);
+  ended = true;
   bench.join();
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_TRUE(std::regex_match(r.Out, std::regex("COM146  ok  3\\.09  [0-9.]+ s\n"
