@@ -200,12 +200,17 @@ run() {
     fail "the window's area is ${width}x$height, not ${main_width}x$main_height (96 DPI): the clicks' places would be wrong"
     return
   fi
-  sleep 1  # the window takes its first clicks once it is painted
+  sleep 1  # painted
 
-  # 1. The port box: its list opens below it, COM5 on its row.
+  # 1. The port box: its list opens below it, COM5 on its row. The first click of a window that
+  #    is still starting may be lost: it is given once more.
   before="$(windows)"
-  click "$main" "${port_box[@]}"
-  list="$(await_new "$before" 20)" || { fail "the port box's list did not open"; return; }
+  list=""
+  for _ in 1 2; do
+    click "$main" "${port_box[@]}"
+    list="$(await_new "$before" 10)" && break
+  done
+  [ -n "$list" ] || { fail "the port box's list did not open"; return; }
   read -r width height <<<"$(size "$list")"
   if [ $(((port_row + 1) * item_height)) -gt "$height" ]; then
     fail "COM5 (row $port_row) is below the list's visible rows ($height pixels)"
