@@ -27,38 +27,45 @@ std::string StatusLine(TPortJob& job) {
   return "[" + job.Given() + "] " + job.CurrentLine() + seconds;
 }
 
+// The table after the jobs: port, result, firmware read, seconds; the receiver's identity when
+// one was read (ZORP), and why each failing port failed when one did.
 void PrintSummary(TLineOutput& output, std::vector<std::shared_ptr<TPortJob>>& jobs) {
+  auto reasonOf = [](TPortJob& job) {
+    return job.Exit() != ExitSuccess ? job.FinalMessage() : std::string();
+  };
+  auto receiverOf = [](TPortJob& job) {
+    auto j = job.Job();
+    return j && j->Identity.Known() ? IdentityText(j->Identity) : std::string();
+  };
   std::size_t width = 4;
-  bool identities = false;
+  std::size_t receiverWidth = 0;
+  bool reasons = false;
   for (auto& job : jobs) {
     width = std::max(width, job->Given().size());
-    if (auto j = job->Job(); j && j->Identity.Known()) identities = true;
+    receiverWidth = std::max(receiverWidth, receiverOf(*job).size());
+    reasons = reasons || !reasonOf(*job).empty();
   }
-  output.Line("");
-  // Why each failing port failed, above the table (the table keeps its columns).
-  for (auto& job : jobs)
-    if (job->Exit() != ExitSuccess && !job->FinalMessage().empty())
-      output.Line(job->Given() + ": " + job->FinalMessage());
+  if (receiverWidth > 0) receiverWidth = std::max(receiverWidth, std::string("receiver").size());
   auto row = [&](const std::string& port, const std::string& result, const std::string& version,
-                 const std::string& seconds, const std::string& receiver) {
-    char text[768];
-    std::snprintf(text, sizeof text, "%-*s  %-8s  %-8s  %-7s  %s", static_cast<int>(width),
-                  port.c_str(), result.c_str(), version.c_str(), seconds.c_str(),
-                  identities ? receiver.c_str() : "");
+                 const std::string& seconds, const std::string& receiver,
+                 const std::string& reason) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%-*s  %-8s  %-8s  %-7s", static_cast<int>(width),
+                  port.c_str(), result.c_str(), version.c_str(), seconds.c_str());
     std::string line = text;
+    if (receiverWidth > 0)
+      line += "  " + receiver + std::string(receiverWidth - receiver.size(), ' ');
+    if (reasons) line += "  " + reason;
     while (!line.empty() && line.back() == ' ') line.pop_back();
     output.Line(line);
   };
-  if (jobs.size() > 0 &&
-      std::any_of(jobs.begin(), jobs.end(), [](auto& job) { return job->Exit() != ExitSuccess; }))
-    output.Line("");
-  row("port", "result", "firmware", "seconds", "receiver");
+  output.Line("");
+  row("port", "result", "firmware", "seconds", "receiver", "reason");
   for (auto& job : jobs) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", job->Seconds());
-    auto j = job->Job();
-    row(job->Given(), ResultWord(*job), FirmwareWord(*job), seconds,
-        j ? IdentityText(j->Identity) : std::string());
+    row(job->Given(), ResultWord(*job), FirmwareWord(*job), seconds, receiverOf(*job),
+        reasonOf(*job));
   }
 }
 

@@ -122,12 +122,14 @@ TEST(LineE2E, SeveralPortsRunAtOnceWithPrefixesSummaryAndReport) {
   EXPECT_TRUE(Contains(LinesOf(r.Out, "[COM76] "), "  NMEA connecting - not answer")) << r.Out;
   EXPECT_NE(r.Err.find("[COM76] Receiver not answer!\n"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("[COM75] Error at flash erasing\n"), std::string::npos) << r.Err;
-  // The summary: port, result, firmware read back, seconds.
-  EXPECT_TRUE(std::regex_search(r.Out, std::regex("\nport +result +firmware +seconds\n"
-                                                  "COM74 +ok +3\\.08 +[0-9.]+\n"
-                                                  "COM75 +exit 4 +- +[0-9.]+\n"
-                                                  "COM76 +exit 6 +- +[0-9.]+\n$")))
+  // The summary: port, result, firmware read back, seconds, and why a port failed.
+  EXPECT_TRUE(
+      std::regex_search(r.Out, std::regex("\n\nport +result +firmware +seconds +reason\n"
+                                          "COM74 +ok +3\\.08 +[0-9.]+\n"
+                                          "COM75 +exit 4 +- +[0-9.]+ +Error at flash erasing\n"
+                                          "COM76 +exit 6 +- +[0-9.]+ +Receiver not answer!\n$")))
       << r.Out;
+  EXPECT_EQ(r.Out.find("\nCOM75: "), std::string::npos) << "the reasons stand in the table";
   good.Stop();
   EXPECT_TRUE(FlashHolds(flash, file));
 
