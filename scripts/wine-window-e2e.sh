@@ -49,6 +49,7 @@ trap cleanup EXIT
 "$mkfw" "$work/firmware.bin" --size 20000 --version 3.08 --date "Dec 10 2026" \
   --comment "window e2e" >/dev/null
 "$mkfw" "$work/large.bin" --size 400000 --version 3.09 --date "Dec 11 2026" >/dev/null
+"$mkfw" "$work/noblock.bin" --size 20000 --no-block >/dev/null
 win_work="$(winepath -w "$work" 2>/dev/null)"
 # The window keeps its settings beside itself: each run has its own copy of the program.
 cp "$window" "$work/ZV8810_FWU.exe"
@@ -202,6 +203,12 @@ reason="The port does not exist: check the cable and choose the port from the li
 PULL_PORT=1 NO_LINUX=1 EXPECT="MESSAGE Could not open COM54!
 MESSAGE $reason
 LOG COM54: $reason" scenario "a port that went away: the reason" "" "" versions reset=Auto "$file_arg"
+
+# A file without a description block: "Programming" asks first, and "Yes" writes it.
+NO_LINUX=1 EXPECT="MESSAGE The file \"WORK\\noblock.bin\" has no description block (device, version): it may not be for this receiver.
+MESSAGE Write it into the receiver anyway?
+MESSAGE Execution is successfully completed" scenario "a file without a description block: asked, Yes" "" "" \
+  program reset=Auto rate=115200 protocol=NMEA "file=$win_work\\noblock.bin" boxes=2
 
 # Closing while the system file is written: the question, "No" goes on, "Yes" stops the job and
 # the program ends.
