@@ -8,7 +8,9 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "appdata/DMU.h"
 #include "appdata/FileCheck.h"
@@ -66,6 +68,7 @@ struct TFace : TMainFace {
   TMainValues values;
   std::vector<std::string> log;
   TMainEnabling enabling{};
+  std::mutex postLock;  // the diagnosis posts from its own thread
   std::deque<std::function<void()>> posted;
   TMainValues Values() const override { return values; }
   void PaintEnabling(const TMainEnabling& e) override { enabling = e; }
@@ -77,12 +80,24 @@ struct TFace : TMainFace {
   void FocusLog() override {}
   void FocusProgButton() override {}
   void SelectRateAndProtocol(int, int) override {}
+  std::function<void()> onHide;
+  void HideForClosing() override {
+    if (onHide) onHide();
+  }
   void Synchronize(const std::function<void()>& fn) override { fn(); }
-  void Post(int, std::function<void()> fn) override { posted.push_back(std::move(fn)); }
+  void Post(int, std::function<void()> fn) override {
+    std::lock_guard<std::mutex> hold(postLock);
+    posted.push_back(std::move(fn));
+  }
   void RunCallsUntil(const std::function<bool()>& done) override {
-    while (!done() && !posted.empty()) {
-      auto call = std::move(posted.front());
-      posted.pop_front();
+    while (!done()) {
+      std::function<void()> call;
+      {
+        std::lock_guard<std::mutex> hold(postLock);
+        if (posted.empty()) return;
+        call = std::move(posted.front());
+        posted.pop_front();
+      }
       call();
     }
   }
@@ -162,6 +177,8 @@ TEST(WindowModelTables, CaptionsPerLanguage) {
   EXPECT_STREQ(LogoResource(false), "LogoEng");
   EXPECT_STREQ(LogoResource(true), "LogoRus");
   EXPECT_STREQ(AboutCaptions(true).Title, "О программе");
+  EXPECT_STREQ(english.About, "About");  // the About button's tooltip
+  EXPECT_STREQ(russian.About, "О программе");
   EXPECT_STREQ(AboutCaptions(false).Version, "Version:");
 }
 
@@ -433,8 +450,49 @@ TEST_F(WindowModel, PortFailureShowsTheReasonInTheBoxAndTheLog) {
   }
 }
 
+// A diagnosis that finds nothing ends with a box, not only a log line; a port that would not
+// open says why.
+TEST_F(WindowModel, DiagnosisThatFindsNothingSaysSo) {
+  for (bool russian : {false, true}) {
+    IsRussian = russian;
+    boxes.shown.clear();
+    face.values = {"COM97", 0, 5, 1, file};  // no such port: every try fails at once
+    ASSERT_EQ(model->Start(ModeVersions), TRunControl::TStart::Started);
+    model->StartDiagnosis();
+    for (int i = 0; i < 500 && boxes.shown.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      face.RunCallsUntil([] { return false; });
+    }
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    const std::string reason = plat::OpenFailureWindowReason(ENOENT, russian);
+    EXPECT_EQ(boxes.shown[0].Text,
+              std::string(russian ? "Приемник не отвечает ни на одном протоколе и скорости.\r"
+                                    "Проверьте кабель, порт и питание приемника."
+                                  : "The receiver answers at no protocol and bit rate.\rCheck "
+                                    "the cable, the port and the receiver's power.") +
+                  "\rCOM97: " + reason);
+    EXPECT_EQ(boxes.shown[0].Buttons, TMessageButtons::Ok);
+    EXPECT_EQ(face.log.back(), "COM97: " + reason);
+    EXPECT_FALSE(model->DiagnosisRunning());
+    model->Close();
+  }
+  IsRussian = false;
+  EXPECT_EQ(DiagnosisNothingFoundText(""),
+            "The receiver answers at no protocol and bit rate.\rCheck the cable, the port and "
+            "the receiver's power.")
+      << "tries that went unanswered: no port line";
+}
+
 TEST_F(WindowModel, CloseQuestionWhileAJobRuns) {
+  // The window hides as soon as closing goes on, before the job is stopped.
+  int hidden = 0;
+  bool stoppedWhenHidden = false;
+  face.onHide = [&] {
+    ++hidden;
+    stoppedWhenHidden = engine->thread && engine->thread->stopped;
+  };
   EXPECT_TRUE(model->CloseQuery());
+  EXPECT_EQ(hidden, 1) << "nothing runs: no question";
   EXPECT_TRUE(boxes.shown.empty());
   face.values = {"COM7", 1, 5, 1, file};
   ASSERT_EQ(model->Start(ModeProgram), TRunControl::TStart::Started);
@@ -449,9 +507,12 @@ TEST_F(WindowModel, CloseQuestionWhileAJobRuns) {
               0u);
     EXPECT_FALSE(engine->thread->stopped);
   }
+  EXPECT_EQ(hidden, 1) << "\"No\": the window stays";
   boxes.answer = TMessageAnswer::Yes;
   EXPECT_TRUE(model->CloseQuery());
   EXPECT_TRUE(engine->thread->stopped);
+  EXPECT_EQ(hidden, 2);
+  EXPECT_FALSE(stoppedWhenHidden);
 }
 
 // "Save As...": the settings of the start, the program's version and the log, CR LF after each

@@ -47,7 +47,7 @@ const TMainCaptions RussianCaptions = {
     "Запрос версий",
     "Wait please",
     "Save As...",
-    "About",
+    "О программе",
     "...",
 };
 
@@ -329,7 +329,12 @@ bool ConfirmStopOnClose() {
 }
 
 bool TMainModel::CloseQuery() {
-  return control_->CloseQuery(ConfirmStopOnClose);
+  if (!control_->JobRunning()) face_.HideForClosing();
+  return control_->CloseQuery([this] {
+    if (!ConfirmStopOnClose()) return false;
+    face_.HideForClosing();
+    return true;
+  });
 }
 
 void TMainModel::Close() {
@@ -488,6 +493,7 @@ void TMainModel::ResidentChecked(TResidentProbe probe, int error, bool restart) 
           control_->Request().Port.Name + ": " + plat::OpenFailureWindowReason(error, IsRussian),
           ""};
       ShowProgress(ProgressInfo);
+      if (!restart) TellNothingFound(ProgressInfo.Text);
       return;
     case TResidentProbe::Silent:
       ProgressInfo.Status = ScanOutcomeText(TScanOutcome::Silent);
@@ -495,6 +501,7 @@ void TMainModel::ResidentChecked(TResidentProbe probe, int error, bool restart) 
       if (!restart) {
         ProgressInfo = TProgressInfo{ScanNothingAnsweredText(), ""};
         ShowProgress(ProgressInfo);
+        TellNothingFound("");
       }
       return;
     case TResidentProbe::Answers:
@@ -520,6 +527,15 @@ void TMainModel::ResidentChecked(TResidentProbe probe, int error, bool restart) 
   if (ShowMessage(question) == TMessageAnswer::Yes) CheckResident(true);
 }
 
+// The search took half a minute or more: its end is told in a box, not only logged.
+void TMainModel::TellNothingFound(const std::string& openFailure) {
+  TMessage nothing;
+  nothing.Caption = ApplicationTitle;
+  nothing.Text = DiagnosisNothingFoundText(openFailure);
+  nothing.Icon = TMessageIcon::Warning;
+  ShowMessage(nothing);
+}
+
 void TMainModel::DiagnosisFinished(std::optional<TScanTry> found) {
   scan_.reset();
   if (!found) {
@@ -542,6 +558,16 @@ void TMainModel::DiagnosisFinished(std::optional<TScanTry> found) {
   question.Default = TMessageAnswer::Yes;
   if (ShowMessage(question) != TMessageAnswer::Yes) return;
   face_.SelectRateAndProtocol(RateIndex(found->Rate), found->Protocol == ProtocolZorp ? 0 : 1);
+}
+
+std::string DiagnosisNothingFoundText(const std::string& openFailure) {
+  std::string text =
+      Tr("Приемник не отвечает ни на одном протоколе и скорости.\rПроверьте "
+         "кабель, порт и питание приемника.",
+         "The receiver answers at no protocol and bit rate.\rCheck the cable, the "
+         "port and the receiver's power.");
+  if (!openFailure.empty()) text += "\r" + openFailure;
+  return text;
 }
 
 TAboutData AboutData() {

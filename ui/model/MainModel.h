@@ -127,6 +127,9 @@ class TMainFace {
   virtual void Synchronize(const std::function<void()>& fn) = 0;
   virtual void Post(int message, std::function<void()> fn) = 0;
   virtual void RunCallsUntil(const std::function<bool()>& done) = 0;
+  // Closing goes on (nothing ran, or the operator answered "Yes" to the close question): the
+  // window leaves the screen at once, before the job's last steps, which finish behind it.
+  virtual void HideForClosing() {}
 };
 
 // The window message of the diagnosis's reports (beside the run control's WM_RECEIVER_...).
@@ -156,7 +159,8 @@ class TMainModel : private TRunControlFront {
   // A button: the diagnosis stops (the job needs the port), "Programming" has the system file
   // judged (SystemFileAccepted), the settings remember the inputs and the job starts.
   TRunControl::TStart Start(std::int32_t mode);
-  // The close guard: asks while a job runs ("Stop execution?"); true when closing may go on.
+  // The close guard: asks while a job runs ("Stop execution?"); true when closing may go on, and
+  // then the face was told to hide before the job was stopped.
   bool CloseQuery();
   // The window closes: the diagnosis and the job stop, no report reaches the face afterwards.
   void Close();
@@ -199,6 +203,7 @@ class TMainModel : private TRunControlFront {
   void RunCallsUntil(const std::function<bool()>& done) override { face_.RunCallsUntil(done); }
 
   void DiagnosisFinished(std::optional<TScanTry> found);
+  void TellNothingFound(const std::string& openFailure);
   // A memory read through a resident left running, on a thread of its own (about two seconds);
   // with restart, the resident is sent its restart command when it answers.
   void CheckResident(bool restart);
@@ -223,6 +228,10 @@ class TMainModel : private TRunControlFront {
   // The window's own log reports (the diagnosis, a port's failure reason).
   TProgressInfo ProgressInfo;
 };
+
+// The box at the end of a diagnosis that found nothing: what to check, and why the port could
+// not be opened when that ended it ("COM7: The port does not exist: ...", empty otherwise).
+std::string DiagnosisNothingFoundText(const std::string& openFailure);
 
 // The close question while a job runs ("Stop execution?"): true when the operator answers Yes.
 bool ConfirmStopOnClose();
