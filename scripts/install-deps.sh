@@ -3,10 +3,12 @@
 # root). Usage: scripts/install-deps.sh [PACKAGE...]: the build's packages plus any named.
 set -euo pipefail
 
-# fonts-wine: the window's Tahoma-metric font; qt6-translations-l10n: Qt's own dialogs in Russian;
-# libsqlite3-dev and libpq-dev: the history of jobs (a local file, a plant's server).
+# fonts-wine: the window's Tahoma-metric font; fonts-dejavu-extra: the bold face of its captions
+# (DejaVu Sans Condensed Bold, with Tahoma Bold's metrics); qt6-translations-l10n: Qt's own
+# dialogs in Russian; libsqlite3-dev and libpq-dev: the history of jobs (a local file, a plant's server).
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libunicorn-dev
-          qt6-base-dev fonts-dejavu-core fonts-wine qt6-translations-l10n libsqlite3-dev libpq-dev
+          qt6-base-dev fonts-dejavu-core fonts-dejavu-extra fonts-wine qt6-translations-l10n
+          libsqlite3-dev libpq-dev
           "$@")
 
 missing=()

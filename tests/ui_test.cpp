@@ -6,8 +6,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyleOptionComboBox>
+#include <QToolTip>
 #include <QtTest>
 
 #include <csignal>
@@ -175,6 +178,7 @@ class UiTest : public QObject {
     QCOMPARE(w.ProtCombo->currentText(), QString("NMEA"));
     QCOMPARE(w.BinFileEdit->toolTip(), QString("No data"));
     QCOMPARE(w.ProgBut->text(), QString("Programming"));
+    QCOMPARE(w.AboutTitleButton->toolTip(), QString("About"));
     QVERIFY(!w.LogoImage->pixmap().isNull());
     w.ResetCombo->setCurrentIndex(0);
     QVERIFY(w.RateCombo->isEnabled() && w.ProtLab->isEnabled());
@@ -194,6 +198,7 @@ class UiTest : public QObject {
     QCOMPARE(w.RateCombo->currentText(), QString("9600"));
     QCOMPARE(w.ProtCombo->currentText(), QString("ZORP"));
     QCOMPARE(w.BinFileEdit->toolTip(), QString("Нет данных"));
+    QCOMPARE(w.AboutTitleButton->toolTip(), QString("О программе"));
     w.ProgButClick();
     QCOMPARE(boxes_.Last(), std::string("Необходимо указать СОМ порт!"));
     TAboutF about(*dm_, &w);
@@ -594,6 +599,133 @@ class UiTest : public QObject {
     QVERIFY(window_->close());
     boxes_.answer = TMessageAnswer::No;
     WaitForThreadEnd();
+  }
+
+  // A box is at least as wide as its caption with the title bar's icon and three buttons (about
+  // 100 pixels), so that the window manager shows the caption whole.
+  void messageBoxesAreAsWideAsTheirCaption_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no answer") << "Receiver not answer!";
+    QTest::newRow("connecting") << "Error at connecting";
+    QTest::newRow("no port, Russian") << "Необходимо указать СОМ порт!";
+    QTest::newRow("OK") << "OK";
+  }
+  void messageBoxesAreAsWideAsTheirCaption() {
+    QFETCH(QString, text);
+    TMessage message;
+    message.Caption = ApplicationTitle;
+    message.Text = text.toStdString();
+    message.Icon = TMessageIcon::Error;
+    QMessageBox box;
+    PrepareMessageBox(box, message);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    const int caption =
+        QFontMetrics(BoldWindowFont()).horizontalAdvance(QString::fromStdString(ApplicationTitle));
+    QVERIFY2(box.width() >= caption + 100,
+             qPrintable(QString("%1 < %2 + 100").arg(box.width()).arg(caption)));
+    QLabel* label = box.findChild<QLabel*>("qt_msgbox_label");
+    QVERIFY(label != nullptr && label->width() >= label->fontMetrics().horizontalAdvance(text));
+  }
+
+  // After "Yes" to the close question the window is gone at once, while the job's last steps
+  // (the resident's restart command, the port's release) still run behind it.
+  void closeHidesTheWindowAtOnceAfterYes() {
+    StartWindow();
+    TSimProcess sim(91, {});
+    Choose(91, "Auto", "115200", "NMEA", SampleFile(folder_ + "fw.bin", 60000));
+    window_->ProgButClick();
+    QTRY_VERIFY_WITH_TIMEOUT(LogText().find("  Programming - ") != std::string::npos, 20000);
+    auto thread = window_->RunControl().LastThread();
+    QVERIFY(thread && !thread->Finished());
+    bool closing = true, seen = false, visible = true, running = false;
+    QTimer::singleShot(0, window_.get(), [&] {
+      seen = closing;
+      visible = window_->isVisible();
+      running = !thread->Finished();
+    });
+    boxes_.answer = TMessageAnswer::Yes;
+    QVERIFY(window_->close());
+    closing = false;
+    boxes_.answer = TMessageAnswer::No;
+    QVERIFY2(seen && running, "the close waits for the job's last steps");
+    QVERIFY(!visible);
+    QVERIFY(thread->Finished());
+  }
+
+  // The log shows three rows whatever their length: no horizontal scroll bar covers one; a line
+  // cut at the list's edge shows whole as its tooltip, a line that fits has none.
+  void longLogLinesShowWholeAsTooltip() {
+    StartWindow();
+    TMainF& w = *window_;
+    const std::string longLine =
+        "The receiver answers at no protocol and bit rate: check the cable, the port and the "
+        "receiver's power";
+    w.AddLogLine("Execution is started - 10:00:00");
+    w.AddLogLine(longLine);
+    w.AddLogLine("  NMEA connecting - not answer");
+    QCoreApplication::processEvents();
+    QVERIFY(!w.LogBox->horizontalScrollBar()->isVisible());
+    for (int row = 0; row < 3; ++row)
+      QVERIFY(w.LogBox->viewport()->rect().contains(w.LogBox->visualItemRect(w.LogBox->item(row))));
+    auto tooltipAt = [&](int row) {
+      QToolTip::hideText();
+      for (int i = 0; i < 200 && QToolTip::isVisible(); ++i) QTest::qWait(10);
+      const QPoint at = w.LogBox->visualItemRect(w.LogBox->item(row)).center();
+      QHelpEvent help(QEvent::ToolTip, at, w.LogBox->viewport()->mapToGlobal(at));
+      QCoreApplication::sendEvent(w.LogBox->viewport(), &help);
+      return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tooltipAt(1), QString::fromStdString(longLine));
+    QCOMPARE(tooltipAt(0), QString());
+    QCOMPARE(tooltipAt(2), QString());
+    w.ReplaceLastLogLine("COM7: " + longLine);  // a line that grows past the edge
+    QCOMPARE(tooltipAt(2), QString::fromStdString("COM7: " + longLine));
+  }
+
+  // The controls whose style shows no focus draw their own mark: the About button (reached with
+  // Tab only) and the log list, empty too.
+  void focusIsVisible_data() {
+    QTest::addColumn<QString>("control");
+    QTest::newRow("About button") << "AboutTitleButton";
+    QTest::newRow("empty log") << "LogBox";
+  }
+  void focusIsVisible() {
+    QFETCH(QString, control);
+    StartWindow("ResetType=0\r\nLang=0\r\n");
+    TMainF& w = *window_;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QWidget* target = w.findChild<QWidget*>(control);
+    QVERIFY(target != nullptr);
+    w.ProgBut->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    const QImage without = target->grab().toImage();
+    target->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    QVERIFY(target->hasFocus());
+    QVERIFY2(target->grab().toImage() != without, "the focus changes nothing on the screen");
+  }
+
+  // Bold captions are drawn bold: the bold face's strokes cover clearly more of the caption's
+  // area than the regular face's, not only its advances are wider.
+  void boldCaptionsAreBold() {
+    auto ink = [](const QFont& font) {
+      QImage image(200, 20, QImage::Format_Grayscale8);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      painter.setFont(font);
+      painter.setPen(Qt::black);
+      painter.drawText(2, 15, "Programming");
+      painter.end();
+      long dark = 0;
+      for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) dark += 255 - qGray(image.pixel(x, y));
+      return dark;
+    };
+    StartWindow();
+    const long regular = ink(window_->font()), bold = ink(window_->ProgBut->font());
+    QVERIFY2(bold * 10 > regular * 13, qPrintable(QString("%1 vs %2").arg(bold).arg(regular)));
   }
 
   // The port box chosen with the mouse: its list opens, a click picks an entry (the one shown

@@ -21,8 +21,7 @@ TAboutF::TAboutF(TDM& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
                  Qt::WindowCloseButtonHint);
   setFont(WindowFont());
 
-  QFont bold = font();
-  bold.setBold(true);
+  const QFont bold = BoldWindowFont();
   ProgNameLab = Place<QLabel>(this, "ProgNameLab", 14, 15, 266, 16);
   ProgNameLab->setFont(bold);
   VerLab = Place<QLabel>(this, "VerLab", 14, 47, 56, 16);

@@ -8,17 +8,26 @@
 
 #include "appdata/Language.h"
 
+namespace {
+
+// The first of the folders that holds the file, registered; false when none does.
+bool AddFont(const QStringList& folders, const QString& file) {
+  for (const QString& folder : folders)
+    if (QFile::exists(folder + "/" + file) &&
+        QFontDatabase::addApplicationFont(folder + "/" + file) >= 0)
+      return true;
+  return false;
+}
+
+}  // namespace
+
 bool LoadWindowFonts() {
   const QString here = QCoreApplication::applicationDirPath();
-  const QStringList folders = {here + "/../share/zv8810-fwu/fonts", here + "/fonts",
-                               "/usr/share/wine/fonts"};
-  for (const QString& folder : folders) {
-    if (!QFile::exists(folder + "/tahoma.ttf")) continue;
-    const bool regular = QFontDatabase::addApplicationFont(folder + "/tahoma.ttf") >= 0;
-    QFontDatabase::addApplicationFont(folder + "/tahomabd.ttf");
-    if (regular) return true;
-  }
-  return false;
+  const QStringList beside = {here + "/../share/zv8810-fwu/fonts", here + "/fonts"};
+  // Wine's bold file is left out: its strokes are regular, only its advances are bold.
+  const bool regular = AddFont(beside + QStringList{"/usr/share/wine/fonts"}, "tahoma.ttf");
+  AddFont(beside + QStringList{"/usr/share/fonts/truetype/dejavu"}, "DejaVuSansCondensed-Bold.ttf");
+  return regular;
 }
 
 void InstallQtTranslations(QCoreApplication& app) {

@@ -102,8 +102,7 @@ TMainF::TMainF(TDM& dm, QWidget* parent)
   BinFileBrowse->setFocusPolicy(Qt::TabFocus);
   connect(BinFileBrowse, &QToolButton::clicked, this, &TMainF::BrowseSystemFile);
 
-  QFont bold = font();
-  bold.setBold(true);
+  const QFont bold = BoldWindowFont();
   ProgBut = Place<QPushButton>(panel, "ProgBut", 12, 183, 197, 35);
   ProgBut->setText(english.Program);
   ProgBut->setFont(bold);
@@ -117,7 +116,7 @@ TMainF::TMainF(TDM& dm, QWidget* parent)
   VerCheckBut->setFont(bold);
   connect(VerCheckBut, &QPushButton::clicked, this, &TMainF::VerCheckButClick);
 
-  LogBox = Place<QListWidget>(panel, "LogBox", 12, 232, 480, 52);
+  LogBox = Place<TLogList>(panel, "LogBox", 12, 232, 480, 52);
   LogBox->setSelectionMode(QAbstractItemView::SingleSelection);
   LogBox->setUniformItemSizes(true);
   LogBox->setStyleSheet("QListWidget::item { height: 16px; }");
@@ -130,8 +129,9 @@ TMainF::TMainF(TDM& dm, QWidget* parent)
   connect(LogBox, &QListWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { LogPopup->popup(LogBox->viewport()->mapToGlobal(at)); });
 
-  // The title bar belongs to the window manager here: the About button sits at the top right.
-  AboutTitleButton = Place<QToolButton>(this, "AboutTitleButton", 516 - 20, 0, 18, 18);
+  // The title bar belongs to the window manager here: the About button sits on the panel, at
+  // the right under the logo, level with the protocol box.
+  AboutTitleButton = Place<TIconButton>(panel, "AboutTitleButton", 474, 114, 18, 18);
   if (const plat::TResourceEntry* icon = plat::FindResource("BITMAP", "AboutIcon")) {
     QPixmap pixmap;
     pixmap.loadFromData(icon->Data, static_cast<uint>(icon->Size));
@@ -220,6 +220,7 @@ void TMainF::ApplyLanguage() {
   SysFileLab->setText(captions.SystemFile);
   ProgBut->setText(captions.Program);
   VerCheckBut->setText(captions.Versions);
+  AboutTitleButton->setToolTip(captions.About);
 }
 
 TMainValues TMainF::Values() const {
@@ -383,6 +384,13 @@ bool TMainF::event(QEvent* event) {
     return true;
   }
   return QWidget::event(event);
+}
+
+// The job's last steps (the restart command, the port's release) take a second or two: the
+// window goes at once and they finish behind it.
+void TMainF::HideForClosing() {
+  if (aboutF_ != nullptr) aboutF_->hide();
+  hide();
 }
 
 void TMainF::closeEvent(QCloseEvent* event) {

@@ -21,6 +21,8 @@ class QPushButton;
 class QToolButton;
 class QFrame;
 class TAboutF;
+class TIconButton;
+class TLogList;
 
 class TMainF : public QWidget, public TMainFace {
   Q_OBJECT
@@ -52,6 +54,7 @@ class TMainF : public QWidget, public TMainFace {
   void Synchronize(const std::function<void()>& fn) override;
   void Post(int message, std::function<void()> fn) override;
   void RunCallsUntil(const std::function<bool()>& done) override;
+  void HideForClosing() override;
 
   void FillPortList();
   // The log as "Save As..." writes it (Windows-1251, CR LF); empty when nothing is to be saved.
@@ -83,9 +86,9 @@ class TMainF : public QWidget, public TMainFace {
   QToolButton* BinFileBrowse;
   QPushButton* ProgBut;
   QPushButton* VerCheckBut;
-  QListWidget* LogBox;
+  TLogList* LogBox;
   QMenu* LogPopup;
-  QToolButton* AboutTitleButton;
+  TIconButton* AboutTitleButton;
 
  public slots:
   void ProgButClick();

@@ -1,8 +1,11 @@
 #include "ui/qt/QtMessageSink.h"
 
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+
+#include "ui/qt/Controls.h"
 
 void PrepareMessageBox(QMessageBox& box, const TMessage& message) {
   QString text = QString::fromStdString(message.Text);
@@ -40,6 +43,20 @@ void PrepareMessageBox(QMessageBox& box, const TMessage& message) {
       widest = std::max(widest, metrics.horizontalAdvance(line));
     label->setMinimumWidth(widest + 2 * label->margin() + 4);
   }
+  // A box at least as wide as its caption in the title bar, so that the window manager does not
+  // shorten it: the box's own layout sizes it by its text and buttons alone.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const QMargins margins = grid->contentsMargins();
+    const int width = CaptionBarWidth(box.windowTitle()) - margins.left() - margins.right();
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+}
+
+int CaptionBarWidth(const QString& caption) {
+  // The title bar's bold caption, the window icon at its left and three buttons at its right.
+  constexpr int decorations = 110;
+  return QFontMetrics(BoldWindowFont()).horizontalAdvance(caption) + decorations;
 }
 
 TMessageAnswer TQtMessageSink::Show(const TMessage& message) {
