@@ -15,10 +15,9 @@
 // variable): CrashJobBegin when a job's port is known, CrashJobStage on each of its log reports,
 // CrashJobEnd when it ends, CrashLogLine for every log line.
 //
-// The native Windows window installs it with one call at the start of WinMain:
-//   plat::InstallCrashHandler({"ZV8810_FWU", "2.3.0.1", plat::CrashReportFolder(), 70, false});
-// and at its next start shows plat::UnseenCrashReport(plat::CrashReportFolder()) when it is
-// not empty (then plat::MarkCrashReportSeen).
+// The windows install it first thing at start (ui/qt/WindowProgram.cpp, ui/win32/ZV8810_FWU.cpp)
+// as "ZV8810_FWU"; their model feeds the job context and, once the window shows, tells of
+// UnseenCrashReport (then MarkCrashReportSeen): ShowCrashReportNotice in ui/model/MainModel.h.
 #pragma once
 
 #include <string>

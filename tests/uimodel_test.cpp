@@ -15,6 +15,7 @@
 #include "appdata/DMU.h"
 #include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
+#include "platform/CrashContext.h"
 #include "platform/OpenFailure.h"
 #include "tests/TestSupport.h"
 #include "ui/model/MainModel.h"
@@ -513,6 +514,76 @@ TEST_F(WindowModel, CloseQuestionWhileAJobRuns) {
   EXPECT_TRUE(engine->thread->stopped);
   EXPECT_EQ(hidden, 2);
   EXPECT_FALSE(stoppedWhenHidden);
+}
+
+// What a crash report would say of the window's job: its port from the start, its stage and the
+// log's lines as they change, until the job is gone (its thread ended, or the window closed).
+TEST_F(WindowModel, CrashContextFollowsTheJob) {
+  auto jobs = [] {
+    std::vector<std::string> found;
+    for (const plat::crash::TSlot& slot : plat::crash::Context().Slots)
+      if (slot.Used.load()) found.push_back(std::string(slot.Port) + ": " + slot.Stage);
+    return found;
+  };
+  auto lastLine = [] {
+    const plat::crash::TContext& c = plat::crash::Context();
+    const unsigned n = c.LineCount.load();
+    return n == 0 ? std::string() : std::string(c.Lines[(n - 1) % plat::crash::MaxLines]);
+  };
+  // The port does not open: the job ends at once, its reason is the last line of the report.
+  engine->openError = EBUSY;
+  face.values = {"COM7", 0, 5, 1, file};
+  model->Start(ModeProgram);
+  EXPECT_TRUE(jobs().empty());
+  EXPECT_EQ(lastLine(), "COM7: " + plat::OpenFailureWindowReason(EBUSY, false));
+
+  // A manual reset: the thread waits for the receiver; the job, its port and stage stay.
+  engine->openError = 0;
+  face.values = {"COM8", 1, 5, 1, file};
+  ASSERT_EQ(model->Start(ModeProgram), TRunControl::TStart::Started);
+  ASSERT_FALSE(face.log.empty());
+  EXPECT_EQ(jobs(), std::vector<std::string>{"COM8: " + face.log.back()});
+  EXPECT_EQ(lastLine(), face.log.back());
+  model->Close();
+  EXPECT_TRUE(jobs().empty());
+}
+
+// At the start after a crash the window tells where the report is, once per report, in the
+// language of the run.
+TEST_F(WindowModel, CrashReportNoticeOncePerReport) {
+  const std::string crashes = folder + "crash/";
+  std::filesystem::create_directories(crashes);
+  ShowCrashReportNotice(crashes);
+  EXPECT_TRUE(boxes.shown.empty()) << "no report, no notice";
+
+  const std::string first = crashes + "ZV8810_FWU-crash-20261211-101010-42.txt";
+  std::ofstream(first) << "report";
+  struct {
+    bool russian;
+    const char* opening;
+  } const languages[] = {
+      {false, "The updater ended unexpectedly and wrote a crash report:\r"},
+      {true, "Программа обновления завершилась аварийно и записала отчёт о сбое:\r"}};
+  for (const auto& l : languages) {
+    IsRussian = l.russian;
+    const std::optional<TMessage> notice = CrashReportNotice(crashes);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->Text.rfind(l.opening, 0), 0u) << notice->Text;
+    EXPECT_NE(notice->Text.find("\r" + first + "\r"), std::string::npos) << notice->Text;
+  }
+  IsRussian = false;
+  ShowCrashReportNotice(crashes);
+  ShowCrashReportNotice(crashes);
+  ASSERT_EQ(boxes.shown.size(), 1u) << "shown once, then seen";
+  EXPECT_EQ(boxes.shown[0].Icon, TMessageIcon::Warning);
+
+  // A later crash: its report, the newest, is told of.
+  const std::string second = crashes + "ZV8810_FWU-crash-20261211-101011-7.txt";
+  std::ofstream(second) << "report";
+  ShowCrashReportNotice(crashes);
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_NE(boxes.shown[1].Text.find(second), std::string::npos);
+  EXPECT_FALSE(CrashReportNotice(crashes));
 }
 
 // "Save As...": the settings of the start, the program's version and the log, CR LF after each

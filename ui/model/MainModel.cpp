@@ -9,6 +9,7 @@
 #include "appdata/FileCheck.h"
 #include "appdata/MessageSink.h"
 #include "platform/ComRegistry.h"
+#include "platform/CrashReport.h"
 #include "platform/ExecutablePath.h"
 #include "platform/OpenFailure.h"
 #include "platform/VersionInfo.h"
@@ -231,6 +232,7 @@ TRunControl::TStart TMainModel::Start(std::int32_t mode) {
   lastEnd_.reset();
   if (mode == ModeProgram && !SystemFileAccepted(request)) return TRunControl::TStart::Refused;
   if (OnJobStarting) OnJobStarting(request);
+  crash_.JobStarting(request);
   const TRunControl::TStart start = control_->StartJob(request);
   // A start that passed its checks is remembered (also when its port then did not open); a file
   // that could not be read is kept in memory, for the saved log's header.
@@ -297,6 +299,7 @@ bool TMainModel::SystemFileAccepted(TJobRequest& request) {
 
 void TMainModel::JobEnded(const TJobOutcome& outcome) {
   lastEnd_ = outcome.End;
+  crash_.JobEnded(control_->ThreadRunning());
   if (outcome.End == TJobEnd::PortNotOpened) {
     // The reason and what to do beside the fixed message, and in the log.
     const std::string reason = plat::OpenFailureWindowReason(outcome.OpenError, IsRussian);
@@ -340,6 +343,7 @@ bool TMainModel::CloseQuery() {
 void TMainModel::Close() {
   StopDiagnosis();
   control_->Close();
+  crash_.JobGone();
 }
 
 void TMainModel::EnableControls(bool inputs, bool buttons) {
@@ -354,10 +358,68 @@ void TMainModel::ClearLog() {
 void TMainModel::ShowProgress(const TProgressInfo& info) {
   const TProgressLog::TChange change = log_.Show(info);
   if (change == TProgressLog::TChange::None) return;
-  if (change == TProgressLog::TChange::Replaced)
+  const bool replaced = change == TProgressLog::TChange::Replaced;
+  if (replaced)
     face_.ReplaceLastLogLine(log_.Lines().back());
   else
     face_.AddLogLine(log_.Lines().back());
+  crash_.LogChanged(log_.Lines().back(), replaced);
+}
+
+void TWindowCrashFeed::JobStarting(const TJobRequest& request) {
+  JobGone();
+  // Every job of the window can reach the resident (versions and programming alike).
+  slot_ = plat::CrashJobBegin(request.Port.Name, request.Port.Device, true);
+}
+
+void TWindowCrashFeed::LogChanged(const std::string& line, bool replaced) {
+  plat::CrashLogLine(line, replaced);
+  if (slot_ >= 0) plat::CrashJobStage(slot_, line);
+  plat::CrashIfAsked("main");  // tests only
+  asm volatile("");            // no tail call: a crash report's stack names this frame
+}
+
+void TWindowCrashFeed::JobEnded(bool threadKeepsPort) {
+  if (!threadKeepsPort) JobGone();
+}
+
+void TWindowCrashFeed::JobGone() {
+  if (slot_ < 0) return;
+  plat::CrashJobEnd(slot_);
+  slot_ = -1;
+}
+
+void TWindowCrashFeed::ThreadCall() {
+  plat::CrashIfAsked("thread");  // tests only: the programming thread
+  asm volatile("");              // no tail call: a crash report's stack names this frame
+}
+
+std::optional<TMessage> CrashReportNotice(const std::string& folder) {
+  const std::string report = plat::UnseenCrashReport(folder);
+  if (report.empty()) return std::nullopt;
+  TMessage notice;
+  notice.Caption = ApplicationTitle;
+  // The window or the command line: both write into the same folder.
+  notice.Text = IsRussian ? "Программа обновления завершилась аварийно и записала отчёт о сбое:\r" +
+                                report +
+                                "\rОтправьте его поставщику вместе с описанием того, что "
+                                "делалось в это время."
+                          : "The updater ended unexpectedly and wrote a crash report:\r" + report +
+                                "\rPlease send it to your supplier with a note of what was being "
+                                "done at the time.";
+  notice.Icon = TMessageIcon::Warning;
+  return notice;
+}
+
+void ShowCrashReportNotice(const std::string& folder) {
+  const std::optional<TMessage> notice = CrashReportNotice(folder);
+  if (!notice) return;
+  ShowMessage(*notice);
+  plat::MarkCrashReportSeen(folder);
+}
+
+void ShowCrashReportNotice() {
+  ShowCrashReportNotice(plat::CrashReportFolder());
 }
 
 std::string TMainModel::SavedLogText() const {

@@ -24,6 +24,10 @@
 //                  WithLogExtension(typed), model.SaveLogTo(path) (false: show
 //                  model.SaveFailedText(path))
 //   closing        model.CloseQuery() (false: stay open), then model.Close()
+//   program start  the program installs the crash handler (platform/CrashReport.h) before the
+//                  window is made; once the window shows, ShowCrashReportNotice() tells of a
+//                  report the last run left. The model feeds the crash report the job's port and
+//                  stage and the log's lines.
 #pragma once
 
 #include <ctime>
@@ -35,6 +39,7 @@
 #include <vector>
 
 #include "appdata/DMU.h"
+#include "appdata/MessageSink.h"
 #include "programmer/ProgressLog.h"
 #include "programmer/ResidentCheck.h"
 #include "programmer/RunControl.h"
@@ -132,6 +137,40 @@ class TMainFace {
   virtual void HideForClosing() {}
 };
 
+// What a crash report tells of the window (platform/CrashReport.h): the job's port and stage, and
+// the log's last lines. The model feeds it; each call is also where the tests-only crash switch
+// (ZV8810_TEST_CRASH) strikes: "main" on the UI thread at a log line, "thread" on the
+// programming thread at its call onto the UI thread.
+class TWindowCrashFeed {
+ public:
+  TWindowCrashFeed() = default;
+  TWindowCrashFeed(const TWindowCrashFeed&) = delete;
+  TWindowCrashFeed& operator=(const TWindowCrashFeed&) = delete;
+  ~TWindowCrashFeed() { JobGone(); }
+  // A start is about to be handed to the run control: the job's port (the one before is gone).
+  void JobStarting(const TJobRequest& request);
+  // The log's last line was added or replaced (UI thread); it is also the job's stage.
+  void LogChanged(const std::string& line, bool replaced);
+  // The job ended; threadKeepsPort: its programming thread still holds the port, and may still
+  // run the resident (a versions inquiry parks it), so the job stays in the report.
+  void JobEnded(bool threadKeepsPort);
+  // The window closes: no job is left.
+  void JobGone();
+  // The programming thread calls onto the UI thread (from that thread).
+  static void ThreadCall();
+
+ private:
+  int slot_ = -1;
+};
+
+// The notice of the newest crash report in folder that no window has shown yet, in the language
+// of the run; none when there is no such report.
+std::optional<TMessage> CrashReportNotice(const std::string& folder);
+// At the window's start, once it shows: the notice as a message box, then the report counts as
+// seen (the next start says nothing of it). folder: where the crash handler writes reports.
+void ShowCrashReportNotice(const std::string& folder);
+void ShowCrashReportNotice();  // in plat::CrashReportFolder()
+
 // The window message of the diagnosis's reports (beside the run control's WM_RECEIVER_...).
 constexpr int WM_DIAGNOSIS_REPORT = 0xA43;
 
@@ -198,7 +237,10 @@ class TMainModel : private TRunControlFront {
   void FocusLog() override { face_.FocusLog(); }
   void FocusProgButton() override { face_.FocusProgButton(); }
   void JobEnded(const TJobOutcome& outcome) override;
-  void Synchronize(const std::function<void()>& fn) override { face_.Synchronize(fn); }
+  void Synchronize(const std::function<void()>& fn) override {
+    TWindowCrashFeed::ThreadCall();
+    face_.Synchronize(fn);
+  }
   void Post(int message, std::function<void()> fn) override { face_.Post(message, std::move(fn)); }
   void RunCallsUntil(const std::function<bool()>& done) override { face_.RunCallsUntil(done); }
 
@@ -216,6 +258,7 @@ class TMainModel : private TRunControlFront {
   // loaded here once and handed on in the request (the bytes judged are the bytes written).
   bool SystemFileAccepted(TJobRequest& request);
 
+  TWindowCrashFeed crash_;
   TDM& dm_;
   TMainFace& face_;
   std::shared_ptr<::TRunControl> control_;
