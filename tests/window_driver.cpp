@@ -17,6 +17,12 @@
 //     "QUESTION ..." lines. boxes=N: N message boxes are awaited (a question is answered "Yes").
 //     The protocol and bit rate shown at the end print as "PROTOCOL ..." and "RATE ...". go:
 //     "READY" is printed and a line awaited before the press.
+//   zv8810-window-driver crash WINDOW.exe program|versions|close
+//     A start after a crash and one that may crash (the caller sets ZV8810_TEST_CRASH): a box the
+//     window shows as it comes up prints as "NOTICE ..." lines and is answered; then the button
+//     is pressed (or the window closed) and the program's end awaited ("EXIT n"). A box the job
+//     shows instead of the crash prints as "MESSAGE ..." lines. Then the newest crash report in
+//     %LOCALAPPDATA%\ZV8810 Firmware Updater\Crash Reports prints as "REPORT path".
 //   zv8810-window-driver screen OUT.bmp
 //     A picture of the running window with the box or list over it (to look at a run driven
 //     by hand, for example with xdotool).
@@ -514,6 +520,62 @@ int Job(const std::string& exe, const std::string& button, const std::string& ra
   return failures;
 }
 
+// The newest crash report ("...-crash-YYYYMMDD-HHMMSS-PID.txt": the names sort by time), or "".
+std::string NewestCrashReport() {
+  wchar_t local[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+  const std::string folder = Utf8(local) + "\\ZV8810 Firmware Updater\\Crash Reports\\";
+  std::string newest;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(Wide(folder + "*-crash-*.txt").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return newest;
+  do {
+    const std::string name = Utf8(found.cFileName);
+    const std::string time = name.substr(name.find("-crash-"));
+    if (newest.empty() || time > newest.substr(newest.find("-crash-"))) newest = name;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return newest.empty() ? newest : folder + newest;
+}
+
+int Crash(const std::string& exe, const std::string& action) {
+  TWindowProcess window;
+  Check(window.Start(exe), "the window comes up");
+  if (window.Main == nullptr) return failures;
+  // The notice comes with the window, before its messages are read: a short wait tells.
+  if (HWND box = WaitFor([&] { return window.Dialog(); }, 3)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    PrintLines("NOTICE", BoxText(box));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+  }
+  if (action == "close") {
+    std::printf("EXIT %lu\n", static_cast<unsigned long>(window.Close()));
+    return failures;
+  }
+  window.Press(action == "versions" ? IdVerCheckBut : IdProgBut);
+  DWORD status = 259;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (std::chrono::steady_clock::now() < end) {
+    if (WaitForSingleObject(window.Process.hProcess, 100) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(window.Process.hProcess, &status);
+      break;
+    }
+    if (HWND box = window.Dialog()) {  // the job ended without the crash asked for
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      PrintLines("MESSAGE", BoxText(box));
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      WaitFor([&] { return window.Dialog() == nullptr ? window.Main : nullptr; }, 20);
+      status = window.Close();
+      break;
+    }
+  }
+  std::printf("EXIT %lu\nREPORT %s\n", static_cast<unsigned long>(status),
+              NewestCrashReport().c_str());
+  std::fflush(stdout);
+  return failures;
+}
+
 }  // namespace
 
 // The arguments as UTF-8 (the system's code page would lose the Russian items).
@@ -547,6 +609,8 @@ int wmain(int argc, wchar_t** wide) {
       if (key == "boxes") boxes = std::atoi(value.c_str());
     }
     Job(argv[2], argv[3], rate, protocol, reset, file, closeAfter, waitForGo, boxes);
+  } else if (command == "crash" && argc == 4) {
+    Crash(argv[2], argv[3]);
   } else if (command == "screen" && argc == 3) {  // the running window, for looking at by hand
     HWND main = FindWindowW(MainWindowClass, nullptr);
     HWND over = GetWindow(main, GW_ENABLEDPOPUP);
@@ -567,6 +631,7 @@ int wmain(int argc, wchar_t** wide) {
     std::fprintf(stderr,
                  "usage: zv8810-window-driver keeps-settings WINDOW.exe SETTINGS.ini\n"
                  "       zv8810-window-driver job WINDOW.exe program|versions [ARG=VALUE...]\n"
+                 "       zv8810-window-driver crash WINDOW.exe program|versions|close\n"
                  "       zv8810-window-driver pictures WINDOW.exe FOLDER LANG\n"
                  "       zv8810-window-driver screen OUT.bmp\n"
                  "       zv8810-window-driver message\n");
