@@ -15,6 +15,10 @@ class TAboutWindow {
   ~TAboutWindow();
   // Shows the window modally over owner; returns when it closes.
   void ShowModal(HWND owner);
+  // The main window closes: an open About window leaves the screen with it.
+  void Hide() {
+    if (dialog_ != nullptr) ShowWindow(dialog_, SW_HIDE);
+  }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

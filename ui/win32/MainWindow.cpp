@@ -530,6 +530,13 @@ void TMainWindow::RunCallsUntil(const std::function<bool()>& done) {
   }
 }
 
+// The job's last steps (the restart command, the port's release) take a second or two: the
+// window goes at once and they finish behind it.
+void TMainWindow::HideForClosing() {
+  if (about_) about_->Hide();
+  ShowWindow(window_, SW_HIDE);
+}
+
 bool TMainWindow::PreTranslate(MSG& message) {
   if (window_ == nullptr || (message.hwnd != window_ && !IsChild(window_, message.hwnd)))
     return false;

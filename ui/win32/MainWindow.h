@@ -51,6 +51,7 @@ class TMainWindow : public TMainFace {
   void Synchronize(const std::function<void()>& fn) override;
   void Post(int message, std::function<void()> fn) override;
   void RunCallsUntil(const std::function<bool()>& done) override;
+  void HideForClosing() override;
 
  private:
   struct TCall;
