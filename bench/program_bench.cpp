@@ -296,8 +296,14 @@ int main(int argc, char** argv) {
       stopsOnly = true;  // only the time from Ctrl+C to the end
     else if (arg == "--parallel")
       parallelOnly = true;  // one receiver, then 8 and 16 at once
-    else
+    else if (arg.rfind("-", 0) != 0)
       build = arg;
+    else {
+      std::fprintf(stderr,
+                   "usage: zv8810-bench [--no-latency | --stops | --parallel] "
+                   "[PATH-TO-BUILD-DIR]\n");
+      return 64;
+    }
   }
   char dirTemplate[] = "/tmp/zv8810-bench-XXXXXX";
   std::string work = mkdtemp(dirTemplate);
