@@ -142,7 +142,9 @@ void WriteDeviceObject(TJsonWriter& json, TPortJob& job, const std::string* fini
   json.Key("ok").Bool(job.Exit() == ExitSuccess);
   json.Key("exit").Integer(job.Exit());
   json.Key("result");
-  if (job.Stopped() || job.PortLost())
+  // A port lost after the check word was accepted leaves a written receiver: the job succeeded
+  // and its result is the stage's code; the message still says the port went away.
+  if ((job.Stopped() || job.PortLost()) && job.Exit() != ExitSuccess)
     json.String("stopped");
   else if (auto result = job.Result())
     json.Integer(*result);

@@ -115,6 +115,10 @@ const std::vector<TFaultRow>& FaultTable() {
       {"drop", "drop=N", S::ResidentLine,
        "the line drops (the terminal closes and the simulator ends) when data frame N starts",
        [](V& v, TFaults& f) { return v.Frame(f.DropFrame); }},
+      {"drop-after-check", "drop-after-check", S::ResidentLine,
+       "the line drops when the first command after an accepted check word arrives (the version "
+       "inquiry of a written receiver)",
+       [](V& v, TFaults& f) { return v.Flag(f.DropAfterCheck); }},
       {"lose", "lose=N", S::FlashController,
        "byte N of the firmware area (0 is the header's first) changes after the check word was "
        "accepted (its bits invert)",
@@ -209,6 +213,7 @@ void TFaultInjector::ResidentStarted() {
   received_ = 0;
   inFrame_ = 0;
   frame_ = 0;
+  writeAccepted_ = false;
 }
 
 std::uint8_t TFaultInjector::ToResident(std::uint8_t byte) {
@@ -221,6 +226,7 @@ std::uint8_t TFaultInjector::ToResident(std::uint8_t byte) {
   const std::uint8_t erase[5] = {0x00, 0xC2, 0x01, 0x00, 0x33};
   bool isErase = true;
   for (int i = 0; i < 5; ++i) isErase = isErase && window_[i] == erase[i];
+  if (phase_ == TPhase::Commands && writeAccepted_ && faults_.DropAfterCheck) dropped_ = true;
   if (phase_ == TPhase::Frames) {
     if (inFrame_ == 0 && frame_ == faults_.DropFrame) dropped_ = true;
     if (++inFrame_ == 1028) phase_ = TPhase::FrameReply;
@@ -229,6 +235,7 @@ std::uint8_t TFaultInjector::ToResident(std::uint8_t byte) {
     if (++checkBytes_ == 4) phase_ = TPhase::CheckReply;
   }
   if (isErase) {
+    writeAccepted_ = false;
     ++eraseCommands_;
     phase_ = TPhase::EraseReply;
     for (std::uint8_t& b : window_) b = 0;
@@ -267,6 +274,7 @@ bool TFaultInjector::FromResident(std::uint8_t& byte) {
     case TPhase::CheckReply:
       phase_ = TPhase::Commands;
       checkAccepted_ = byte == 0xBA;
+      writeAccepted_ = checkAccepted_;
       return !faults_.CheckSilent;
     default:
       return true;

@@ -28,6 +28,7 @@ struct TFaults {
   bool CheckSilent = false;        // the reply to the check word is lost
   long FlipOffset = -1;            // bit 0 flips in this byte the resident receives
   long DropFrame = -1;             // the line drops when this data frame starts arriving
+  bool DropAfterCheck = false;     // the line drops when a command follows an accepted check word
   long LoseByte = -1;  // this byte of the firmware area changes once the check word was accepted
 };
 
@@ -113,6 +114,7 @@ class TFaultInjector {
   long eraseCommands_ = 0;
   bool dropped_ = false;
   bool checkAccepted_ = false;
+  bool writeAccepted_ = false;  // the last check word was accepted (until the next erase)
 };
 
 }  // namespace sim
